@@ -1,0 +1,26 @@
+#include "app/routine_table.h"
+
+#include <cstring>
+
+#include "app/start.h"
+
+namespace app {
+
+void* RoutineAddress(image::Routine routine) {
+  using image::Routine;
+  switch (routine) {
+    case Routine::StartProgram: return reinterpret_cast<void*>(&StartProgram);
+    case Routine::InitGlobals: return reinterpret_cast<void*>(&InitGlobals);
+    case Routine::FreeGlobals: return reinterpret_cast<void*>(&FreeGlobals);
+    default: return nullptr;
+  }
+}
+
+void FillEntryCells(std::uint8_t* codeBase) {
+  for (const auto& r : image::kRoutines) {
+    std::uintptr_t address = reinterpret_cast<std::uintptr_t>(RoutineAddress(r.routine));
+    std::memcpy(codeBase + image::Offset(r.routine), &address, sizeof address);
+  }
+}
+
+}  // namespace app

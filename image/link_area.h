@@ -1,0 +1,215 @@
+// The code segment as the program's link area.
+//
+// The program's routines are compiled into the executable; the code segment of
+// the image is where they meet the runtime host. It holds:
+//  - an entry cell at each routine's code offset, holding the routine's
+//    address (the executable fills it before it hands the image over);
+//  - a pool of cells through which the routines reach the constants (type-1
+//    fixups), the globals (type-2), the end routine's address (type-3) and the
+//    identifiers that the host may renumber (the four identifier groups);
+//  - the service stubs at the end: one cell per called service-table slot
+//    (type-0 fixups).
+// Every cell is one word wide; the image stores its 32-bit value in the low
+// half and zero in the high half, and the host's fixups turn it into a full
+// address.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "app/globals.h"
+#include "host/abi.h"
+#include "image/constants.h"
+#include "window/ids.h"
+
+namespace image {
+
+inline constexpr std::uint32_t kCodeSize = 10004;
+inline constexpr std::uint32_t kCellSize = 8;
+
+// The program's routines and the code offsets of their entry cells.
+enum class Routine : std::uint32_t {
+  OnWindowCreated = 0x0400,
+  OnStartMergeClick = 0x0480,
+  OnPickTileDirClick = 0x0580,
+  OnPickSavePathClick = 0x0900,
+  OnAboutLabelPress = 0x0A80,
+  MergeTiles = 0x0B00,
+  DrawTileRow = 0x0F00,
+  DrawTile = 0x1200,
+  AnsiToWide = 0x1500,
+  BitmapToBmpBytes = 0x1600,
+  ConcatByteBuffers = 0x1A00,
+  TestFixedPathMerge = 0x1B00,
+  TestSingleTile = 0x2000,
+  TestTileEnumeration = 0x2300,
+  TestSubdirEnumeration = 0x2480,
+  FreeGlobals = 0x2627,
+  InitGlobals = 0x2668,
+  StartProgram = 0x2696,
+};
+
+struct RoutineInfo {
+  Routine routine;
+  std::string_view name;
+};
+
+inline constexpr RoutineInfo kRoutines[] = {
+    {Routine::OnWindowCreated, "OnWindowCreated"},
+    {Routine::OnStartMergeClick, "OnStartMergeClick"},
+    {Routine::OnPickTileDirClick, "OnPickTileDirClick"},
+    {Routine::OnPickSavePathClick, "OnPickSavePathClick"},
+    {Routine::OnAboutLabelPress, "OnAboutLabelPress"},
+    {Routine::MergeTiles, "MergeTiles"},
+    {Routine::DrawTileRow, "DrawTileRow"},
+    {Routine::DrawTile, "DrawTile"},
+    {Routine::AnsiToWide, "AnsiToWide"},
+    {Routine::BitmapToBmpBytes, "BitmapToBmpBytes"},
+    {Routine::ConcatByteBuffers, "ConcatByteBuffers"},
+    {Routine::TestFixedPathMerge, "TestFixedPathMerge"},
+    {Routine::TestSingleTile, "TestSingleTile"},
+    {Routine::TestTileEnumeration, "TestTileEnumeration"},
+    {Routine::TestSubdirEnumeration, "TestSubdirEnumeration"},
+    {Routine::FreeGlobals, "FreeGlobals"},
+    {Routine::InitGlobals, "InitGlobals"},
+    {Routine::StartProgram, "StartProgram"},
+};
+
+constexpr std::uint32_t Offset(Routine r) { return static_cast<std::uint32_t>(r); }
+
+// What a pool cell holds, and so which fixup or identifier group describes it.
+enum class CellKind : std::uint8_t {
+  Const,         // fixup type 1: offset into the const segment's bytes
+  Global,        // fixup type 2: offset into the var segment
+  RoutineAddr,   // fixup type 3: offset of a routine's entry cell
+  WindowId,      // identifier group 0: window or control id
+  NativeIndex,   // identifier group 1: native-call index
+  LibraryIndex,  // identifier group 2: support-library index
+  TypeTag,       // identifier group 3: type tag of a control reference
+};
+
+struct Cell {
+  CellKind kind;
+  std::uint32_t value;
+};
+
+inline constexpr std::uint32_t kPoolOffset = 0x0010;
+
+// The pool, in code order. Every constant, global and identifier that a
+// routine uses has exactly one cell here.
+inline constexpr Cell kPool[] = {
+    // constants
+    {CellKind::Const, std::uint32_t(K::FixedMergeDir)},
+    {CellKind::Const, std::uint32_t(K::Empty)},
+    {CellKind::Const, std::uint32_t(K::Backslash)},
+    {CellKind::Const, std::uint32_t(K::AllPattern)},
+    {CellKind::Const, std::uint32_t(K::D256)},
+    {CellKind::Const, std::uint32_t(K::BitmapFailShort)},
+    {CellKind::Const, std::uint32_t(K::DotDot)},
+    {CellKind::Const, std::uint32_t(K::Dot)},
+    {CellKind::Const, std::uint32_t(K::EmptyBuffer)},
+    {CellKind::Const, std::uint32_t(K::FixedMergeOut)},
+    {CellKind::Const, std::uint32_t(K::D1)},
+    {CellKind::Const, std::uint32_t(K::ZeroZero)},
+    {CellKind::Const, std::uint32_t(K::Zero)},
+    {CellKind::Const, std::uint32_t(K::PngSuffix)},
+    {CellKind::Const, std::uint32_t(K::NodataName)},
+    {CellKind::Const, std::uint32_t(K::D120)},
+    {CellKind::Const, std::uint32_t(K::DEpsilon)},
+    {CellKind::Const, std::uint32_t(K::D2)},
+    {CellKind::Const, std::uint32_t(K::D14)},
+    {CellKind::Const, std::uint32_t(K::FixedTile)},
+    {CellKind::Const, std::uint32_t(K::FixedTileOut)},
+    {CellKind::Const, std::uint32_t(K::FixedPngPattern)},
+    {CellKind::Const, std::uint32_t(K::BitmapFailLong)},
+    {CellKind::Const, std::uint32_t(K::MergeDone)},
+    {CellKind::Const, std::uint32_t(K::SaveFailed)},
+    {CellKind::Const, std::uint32_t(K::FolderPrompt)},
+    {CellKind::Const, std::uint32_t(K::LetterX)},
+    {CellKind::Const, std::uint32_t(K::WrongDir)},
+    {CellKind::Const, std::uint32_t(K::NoTiles)},
+    {CellKind::Const, std::uint32_t(K::Star)},
+    {CellKind::Const, std::uint32_t(K::TilePathLabel)},
+    {CellKind::Const, std::uint32_t(K::SavePrompt)},
+    {CellKind::Const, std::uint32_t(K::SaveFilter)},
+    {CellKind::Const, std::uint32_t(K::BmpSuffix)},
+    {CellKind::Const, std::uint32_t(K::SavePathLabel)},
+    {CellKind::Const, std::uint32_t(K::AuthorUrl)},
+    {CellKind::Const, std::uint32_t(K::FixedDirPattern)},
+    // globals, in var-segment order
+    {CellKind::Global, std::uint32_t(app::G::tileDir)},
+    {CellKind::Global, std::uint32_t(app::G::tilePrefix)},
+    {CellKind::Global, std::uint32_t(app::G::entryName)},
+    {CellKind::Global, std::uint32_t(app::G::gridSize)},
+    {CellKind::Global, std::uint32_t(app::G::tileEdge)},
+    {CellKind::Global, std::uint32_t(app::G::mosaicEdge)},
+    {CellKind::Global, std::uint32_t(app::G::gdipStartupInput)},
+    {CellKind::Global, std::uint32_t(app::G::gdipToken)},
+    {CellKind::Global, std::uint32_t(app::G::screenDc)},
+    {CellKind::Global, std::uint32_t(app::G::mosaicDc)},
+    {CellKind::Global, std::uint32_t(app::G::mosaicBitmap)},
+    {CellKind::Global, std::uint32_t(app::G::savedBitmap)},
+    {CellKind::Global, std::uint32_t(app::G::rowIndex)},
+    {CellKind::Global, std::uint32_t(app::G::bmpFileBytes)},
+    {CellKind::Global, std::uint32_t(app::G::colIndex)},
+    {CellKind::Global, std::uint32_t(app::G::tilesDrawn)},
+    {CellKind::Global, std::uint32_t(app::G::outputPath)},
+    // the end routine's address, for SetEndRoutine
+    {CellKind::RoutineAddr, Offset(Routine::FreeGlobals)},
+    // window and control identifiers
+    {CellKind::WindowId, window::kMainWindow},
+    {CellKind::WindowId, window::PickDirButton},
+    {CellKind::WindowId, window::SavePathButton},
+    {CellKind::WindowId, window::StartButton},
+    {CellKind::WindowId, window::PrefixEdit},
+    {CellKind::WindowId, window::SizeEdit},
+    {CellKind::WindowId, window::SaveDialog},
+    {CellKind::WindowId, window::TilePathLabel},
+    {CellKind::WindowId, window::SavePathLabel},
+    {CellKind::WindowId, window::ProgressBar},
+    // native-call indices
+    {CellKind::NativeIndex, 0},  {CellKind::NativeIndex, 1},  {CellKind::NativeIndex, 2},
+    {CellKind::NativeIndex, 3},  {CellKind::NativeIndex, 4},  {CellKind::NativeIndex, 5},
+    {CellKind::NativeIndex, 6},  {CellKind::NativeIndex, 7},  {CellKind::NativeIndex, 8},
+    {CellKind::NativeIndex, 9},  {CellKind::NativeIndex, 10}, {CellKind::NativeIndex, 11},
+    {CellKind::NativeIndex, 12}, {CellKind::NativeIndex, 13}, {CellKind::NativeIndex, 14},
+    {CellKind::NativeIndex, 15}, {CellKind::NativeIndex, 16}, {CellKind::NativeIndex, 17},
+    {CellKind::NativeIndex, 18}, {CellKind::NativeIndex, 19},
+    // the support library of the panea commands
+    {CellKind::LibraryIndex, std::uint32_t(host::Library::Panea)},
+    // the type tag of the save dialog's control reference
+    {CellKind::TypeTag, std::uint32_t(host::TypeTag::CommonDialogRef)},
+};
+
+inline constexpr std::uint32_t kPoolCells = sizeof(kPool) / sizeof(kPool[0]);
+
+// Code offset of the cell for (kind, value). Used in constant expressions, so
+// a routine that asks for a cell the pool lacks does not compile.
+constexpr std::uint32_t CellOffset(CellKind kind, std::uint32_t value) {
+  for (std::uint32_t i = 0; i < kPoolCells; ++i)
+    if (kPool[i].kind == kind && kPool[i].value == value) return kPoolOffset + i * kCellSize;
+  throw "no such cell in the link pool";
+}
+
+// Service stubs: one cell per called slot, at the end of the code segment.
+inline constexpr std::uint32_t kServiceStubsOffset =
+    kCodeSize - static_cast<std::uint32_t>(std::size(host::kCalledSlots)) * kCellSize;
+
+constexpr std::uint32_t ServiceCellOffset(host::Slot slot) {
+  for (std::uint32_t i = 0; i < std::size(host::kCalledSlots); ++i)
+    if (host::kCalledSlots[i] == slot) return kServiceStubsOffset + i * kCellSize;
+  throw "slot 0x1c has no stub";
+}
+
+// The code segment's bytes and what describes them.
+struct CodeSegment {
+  std::vector<std::uint8_t> bytes;                // kCodeSize bytes
+  std::vector<std::uint32_t> fixups;              // (offset << 3) | type, sorted by offset
+  std::array<std::vector<std::uint32_t>, 4> ids;  // identifier groups: code offsets
+};
+
+CodeSegment BuildCodeSegment();
+
+}  // namespace image
