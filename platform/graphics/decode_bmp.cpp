@@ -1,0 +1,211 @@
+// BMP files, parsed here with a bounds check on every read.
+//
+// Decoded: headers of 12 bytes (OS/2 1.x) and of 40 bytes or more (Windows,
+// including the 52-, 56-, 108- and 124-byte forms with their masks);
+// 1, 4 and 8 bits per pixel through the colour table (an index beyond the
+// table is black), RLE8 and RLE4; 16 bits (5-5-5 or bit fields), 24 bits, and
+// 32 bits (the fourth byte is ignored unless bit fields give an alpha mask);
+// bottom-up and top-down rows. Pixels that RLE data skips (deltas, early ends
+// of lines or of the picture) are transparent, so drawing leaves what lies
+// below, as GDI leaves them. Pixel data that ends early, and RLE data that ends
+// before its end marker or its last line, fail the decode (GenericError); other compressions (JPEG,
+// PNG, Huffman), OS/2 2.x compression codes, other depths and top-down RLE are
+// UnknownImageFormat.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/graphics/picture.h"
+
+namespace graphics {
+namespace {
+
+constexpr std::uint32_t kRle8 = 1, kRle4 = 2, kBitfields = 3, kAlphaBitfields = 6;
+
+std::uint32_t U16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
+std::uint32_t U32(const std::uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
+}
+
+// One colour channel given by a bit mask: the masked value scaled to 0-255.
+struct Channel {
+  std::uint32_t mask = 0;
+  int shift = 0;
+  std::uint32_t max = 0;
+
+  explicit Channel(std::uint32_t m = 0) : mask(m) {
+    if (!m) return;
+    while (!((m >> shift) & 1)) ++shift;
+    max = m >> shift;
+  }
+  std::uint8_t Get(std::uint32_t pixel, std::uint8_t none) const {
+    if (!mask) return none;
+    const std::uint64_t v = (pixel & mask) >> shift;
+    return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
+  }
+};
+
+struct Layout {
+  std::int64_t width = 0, height = 0;
+  bool topDown = false;
+  unsigned bpp = 0;
+  std::uint32_t compression = 0;
+  Channel red, green, blue, alpha;
+  std::uint8_t palette[256][4] = {};  // blue, green, red, 0
+  std::size_t pixelOffset = 0;
+};
+
+// Reads both headers and the colour table.
+GpStatus ReadLayout(std::span<const std::uint8_t> f, Layout& l) {
+  if (f.size() < 14 + 12) return Gdiplus::GenericError;
+  l.pixelOffset = U32(&f[10]);
+  const std::uint32_t headerSize = U32(&f[14]);
+  if (headerSize > f.size() - 14) return Gdiplus::GenericError;
+  const std::uint8_t* h = &f[14];
+  std::size_t paletteEntry = 4;
+  std::uint32_t colours = 0;
+  if (headerSize == 12) {
+    l.width = U16(h + 4);
+    l.height = U16(h + 6);
+    l.bpp = U16(h + 10);
+    paletteEntry = 3;
+  } else if (headerSize >= 40) {
+    l.width = static_cast<std::int32_t>(U32(h + 4));
+    l.height = static_cast<std::int32_t>(U32(h + 8));
+    l.bpp = U16(h + 14);
+    l.compression = U32(h + 16);
+    colours = U32(h + 32);
+    if (headerSize == 64 && l.compression != 0) return Gdiplus::UnknownImageFormat;
+  } else {
+    return Gdiplus::GenericError;
+  }
+  if (l.height < 0) {
+    l.topDown = true;
+    l.height = -l.height;
+  }
+  if (l.width < 1 || l.height < 1) return Gdiplus::GenericError;
+
+  std::size_t at = 14 + headerSize;
+  const bool bitfields = l.compression == kBitfields || l.compression == kAlphaBitfields;
+  if (bitfields) {
+    if (l.bpp != 16 && l.bpp != 32) return Gdiplus::UnknownImageFormat;
+    // Masks are part of headers of 52 bytes and more, else they follow it.
+    const std::size_t maskAt = headerSize >= 52 ? 14 + 40 : at;
+    const std::size_t maskCount = l.compression == kAlphaBitfields || headerSize >= 56 ? 4 : 3;
+    if (maskAt + 4 * maskCount > f.size()) return Gdiplus::GenericError;
+    l.red = Channel(U32(&f[maskAt]));
+    l.green = Channel(U32(&f[maskAt + 4]));
+    l.blue = Channel(U32(&f[maskAt + 8]));
+    if (maskCount == 4) l.alpha = Channel(U32(&f[maskAt + 12]));
+    if (headerSize < 52) at += 4 * maskCount;
+  } else if (l.compression == 0) {
+    if (l.bpp == 16) l.red = Channel(0x7C00), l.green = Channel(0x03E0), l.blue = Channel(0x001F);
+    if (l.bpp == 32) l.red = Channel(0xFF0000), l.green = Channel(0xFF00), l.blue = Channel(0xFF);
+    if (l.bpp != 1 && l.bpp != 4 && l.bpp != 8 && l.bpp != 16 && l.bpp != 24 && l.bpp != 32)
+      return Gdiplus::UnknownImageFormat;
+  } else if (!(l.compression == kRle8 && l.bpp == 8) && !(l.compression == kRle4 && l.bpp == 4)) {
+    return Gdiplus::UnknownImageFormat;
+  }
+  if ((l.compression == kRle8 || l.compression == kRle4) && l.topDown)
+    return Gdiplus::UnknownImageFormat;
+
+  if (l.bpp <= 8) {
+    const std::uint32_t full = 1u << l.bpp;
+    if (colours == 0 || colours > full) colours = full;
+    if (at + colours * paletteEntry > f.size()) return Gdiplus::GenericError;
+    for (std::uint32_t i = 0; i < colours; ++i) std::memcpy(l.palette[i], &f[at + i * paletteEntry], 3);
+  }
+  if (l.pixelOffset > f.size()) return Gdiplus::GenericError;
+  return Gdiplus::Ok;
+}
+
+GpStatus DecodeRows(std::span<const std::uint8_t> f, const Layout& l, Picture& p) {
+  const std::size_t stride = (std::size_t(l.width) * l.bpp + 31) / 32 * 4;
+  if (stride * std::size_t(l.height) > f.size() - l.pixelOffset) return Gdiplus::GenericError;
+  const bool anyAlpha = l.alpha.mask != 0;
+  for (std::int64_t fileRow = 0; fileRow < l.height; ++fileRow) {
+    const std::uint8_t* src = &f[l.pixelOffset + std::size_t(fileRow) * stride];
+    const std::int64_t y = l.topDown ? fileRow : l.height - 1 - fileRow;
+    std::uint8_t* out = p.bgrx.get() + std::size_t(y) * p.width * 4;
+    std::uint8_t* a = anyAlpha ? p.alpha.get() + std::size_t(y) * p.width : nullptr;
+    for (std::int64_t x = 0; x < l.width; ++x, out += 4) {
+      switch (l.bpp) {
+        case 1:
+          std::memcpy(out, l.palette[(src[x >> 3] >> (7 - (x & 7))) & 1], 4);
+          break;
+        case 4:
+          std::memcpy(out, l.palette[(src[x >> 1] >> (x & 1 ? 0 : 4)) & 15], 4);
+          break;
+        case 8:
+          std::memcpy(out, l.palette[src[x]], 4);
+          break;
+        case 24:
+          out[0] = src[3 * x], out[1] = src[3 * x + 1], out[2] = src[3 * x + 2], out[3] = 0;
+          break;
+        default: {
+          const std::uint32_t px = l.bpp == 16 ? U16(src + 2 * x) : U32(src + 4 * x);
+          out[0] = l.blue.Get(px, 0), out[1] = l.green.Get(px, 0), out[2] = l.red.Get(px, 0);
+          out[3] = 0;
+          if (a) a[x] = l.alpha.Get(px, 255);
+        }
+      }
+    }
+  }
+  FinishAlpha(p);
+  return Gdiplus::Ok;
+}
+
+// RLE8 and RLE4: runs and absolute runs of colour indices, bottom-up.
+GpStatus DecodeRle(std::span<const std::uint8_t> f, const Layout& l, Picture& p) {
+  std::memset(p.bgrx.get(), 0, std::size_t(p.width) * p.height * 4);
+  std::memset(p.alpha.get(), 0, std::size_t(p.width) * p.height);
+  const bool four = l.compression == kRle4;
+  std::size_t i = l.pixelOffset;
+  std::int64_t x = 0, y = 0;  // y counts from the bottom row
+  auto put = [&](unsigned index) {
+    if (x < p.width && y < p.height) {
+      const std::size_t at = std::size_t(p.height - 1 - y) * p.width + std::size_t(x);
+      std::memcpy(p.bgrx.get() + at * 4, l.palette[index], 4);
+      p.alpha[at] = 255;
+    }
+    ++x;
+  };
+  while (y < l.height) {
+    if (i + 2 > f.size()) return Gdiplus::GenericError;
+    const unsigned count = f[i], value = f[i + 1];
+    i += 2;
+    if (count > 0) {
+      for (unsigned k = 0; k < count && x < l.width; ++k)
+        put(four ? (k & 1 ? value & 15 : value >> 4) : value);
+    } else if (value == 0) {
+      x = 0, ++y;
+    } else if (value == 1) {
+      break;
+    } else if (value == 2) {
+      if (i + 2 > f.size()) return Gdiplus::GenericError;
+      x += f[i], y += f[i + 1];
+      i += 2;
+    } else {
+      const std::size_t bytes = four ? (value + 1) / 2 : value;
+      if (i + bytes > f.size()) return Gdiplus::GenericError;
+      for (unsigned k = 0; k < value; ++k)
+        put(four ? (k & 1 ? f[i + k / 2] & 15 : f[i + k / 2] >> 4) : f[i + k]);
+      i += bytes + (bytes & 1);
+    }
+  }
+  FinishAlpha(p);
+  return Gdiplus::Ok;
+}
+
+}  // namespace
+
+GpStatus DecodeBmp(std::span<const std::uint8_t> file, Picture& out) {
+  Layout l;
+  if (GpStatus s = ReadLayout(file, l); s != Gdiplus::Ok) return s;
+  const bool rle = l.compression == kRle8 || l.compression == kRle4;
+  if (GpStatus s = AllocatePicture(out, l.width, l.height, rle || l.alpha.mask != 0);
+      s != Gdiplus::Ok)
+    return s;
+  return rle ? DecodeRle(file, l, out) : DecodeRows(file, l, out);
+}
+
+}  // namespace graphics

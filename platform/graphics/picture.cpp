@@ -1,0 +1,53 @@
+#include "platform/graphics/picture.h"
+
+#include <cstring>
+#include <new>
+
+namespace graphics {
+
+GpStatus AllocatePicture(Picture& p, std::int64_t width, std::int64_t height, bool withAlpha) {
+  if (width < 1 || height < 1) return Gdiplus::InvalidParameter;
+  if (std::uint64_t(width) * std::uint64_t(height) > kMaxPixels) return Gdiplus::OutOfMemory;
+  const std::size_t pixels = std::size_t(width) * std::size_t(height);
+  p.width = static_cast<std::int32_t>(width);
+  p.height = static_cast<std::int32_t>(height);
+  p.bgrx.reset(new (std::nothrow) std::uint8_t[pixels * 4]);
+  p.alpha.reset(withAlpha ? new (std::nothrow) std::uint8_t[pixels] : nullptr);
+  p.rows.clear();
+  if (!p.bgrx || (withAlpha && !p.alpha)) return Gdiplus::OutOfMemory;
+  return Gdiplus::Ok;
+}
+
+void FinishAlpha(Picture& p) {
+  if (!p.alpha) return;
+  p.rows.assign(std::size_t(p.height), RowCover::Mixed);
+  bool allOpaque = true;
+  for (std::int32_t y = 0; y < p.height; ++y) {
+    const std::uint8_t* a = p.AlphaRow(y);
+    std::uint8_t all = 0xFF, any = 0;
+    for (std::int32_t x = 0; x < p.width; ++x) {
+      all &= a[x];
+      any |= a[x];
+    }
+    if (all == 0xFF) p.rows[y] = RowCover::Opaque;
+    else if (any == 0) p.rows[y] = RowCover::Clear;
+    allOpaque = allOpaque && all == 0xFF;
+  }
+  if (allOpaque) {
+    p.alpha.reset();
+    p.rows.clear();
+  }
+}
+
+GpStatus DecodePicture(std::span<const std::uint8_t> file, Picture& out) {
+  auto startsWith = [&](const char* magic, std::size_t n) {
+    return file.size() >= n && std::memcmp(file.data(), magic, n) == 0;
+  };
+  if (startsWith("\x89PNG\r\n\x1a\n", 8)) return DecodePng(file, out);
+  if (startsWith("\xFF\xD8\xFF", 3)) return DecodeJpeg(file, out);
+  if (startsWith("GIF87a", 6) || startsWith("GIF89a", 6)) return DecodeGif(file, out);
+  if (startsWith("BM", 2)) return DecodeBmp(file, out);
+  return Gdiplus::UnknownImageFormat;
+}
+
+}  // namespace graphics

@@ -1,0 +1,63 @@
+// A decoded picture, in the form the drawing code wants it, and the decoders
+// that make one from a file's bytes.
+//
+// Limits: a picture has at least 1 x 1 and at most kMaxPixels pixels
+// (64 Mi pixels: 256 MiB of colour, e.g. 8192 x 8192). The check comes from
+// the header, before any large allocation; a picture beyond it gives
+// OutOfMemory, as an allocation that fails does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "platform/graphics/gdiplus.h"
+
+namespace graphics {
+
+inline constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 26;
+
+// How a row of the picture covers what lies below it.
+enum class RowCover : std::uint8_t { Opaque, Clear, Mixed };
+
+struct Picture {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  // Rows top-down, blue, green, red, 0 per pixel: the destination's own
+  // format, so that opaque spans are copied as they are.
+  std::unique_ptr<std::uint8_t[]> bgrx;
+  // One alpha byte per pixel (255 opaque), or null when every pixel is opaque.
+  std::unique_ptr<std::uint8_t[]> alpha;
+  // Per row, with `alpha` only.
+  std::vector<RowCover> rows;
+
+  bool Opaque() const { return !alpha; }
+  const std::uint8_t* Row(std::int32_t y) const { return bgrx.get() + std::size_t(y) * width * 4; }
+  const std::uint8_t* AlphaRow(std::int32_t y) const {
+    return alpha.get() + std::size_t(y) * width;
+  }
+};
+
+// Prepares `p` for a width x height picture: checks the limits and allocates
+// the colour rows (uninitialised) and, when `withAlpha`, the alpha plane.
+// Ok, InvalidParameter (a side below 1) or OutOfMemory.
+GpStatus AllocatePicture(Picture& p, std::int64_t width, std::int64_t height, bool withAlpha);
+
+// After a decoder has filled `alpha`: classifies the rows, and drops the
+// plane when every pixel is opaque.
+void FinishAlpha(Picture& p);
+
+// Decoders. Each takes the whole file and returns Ok with a complete picture,
+// or a failure status: OutOfMemory beyond the limits, GenericError for
+// corrupt or truncated data, UnknownImageFormat for variants not decoded.
+GpStatus DecodePng(std::span<const std::uint8_t> file, Picture& out);
+GpStatus DecodeJpeg(std::span<const std::uint8_t> file, Picture& out);
+GpStatus DecodeGif(std::span<const std::uint8_t> file, Picture& out);
+GpStatus DecodeBmp(std::span<const std::uint8_t> file, Picture& out);
+
+// Chooses the decoder by the first bytes; UnknownImageFormat when none fits.
+GpStatus DecodePicture(std::span<const std::uint8_t> file, Picture& out);
+
+}  // namespace graphics

@@ -1,0 +1,102 @@
+#include "platform/paths.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/codepage.h"
+#include "tests/platform/test_env.h"
+
+namespace {
+
+using namespace platform;
+using PathMap = ConfigDirTest;
+
+TEST_F(PathMap, DriveZIsThePosixRootWhateverTheSeparators) {
+  EXPECT_EQ(WindowsToPosix("Z:\\home\\me\\tiles\\2x"), "/home/me/tiles/2x");
+  EXPECT_EQ(WindowsToPosix("z:/home\\me//tiles\\\\2x\\"), "/home/me/tiles/2x");
+  EXPECT_EQ(WindowsToPosix("Z:\\"), "/");
+  EXPECT_EQ(WindowsToPosix("Z:"), "/");
+  EXPECT_EQ(WindowsToPosix("\\\\?\\Z:\\tmp"), "/tmp");
+  EXPECT_EQ(WindowsToPosix("Z:\\a\\.\\b\\..\\c"), "/a/c");
+  EXPECT_EQ(PosixToWindows("/home/me/tiles/2x/"), "Z:\\home\\me\\tiles\\2x");
+  EXPECT_EQ(PosixToWindows("/"), "Z:\\");
+}
+
+TEST_F(PathMap, OtherDrivesComeFromTheDriveTable) {
+  EXPECT_EQ(WindowsToPosix("C:\\maps"), std::nullopt);  // no table yet
+  WriteConfig("drives",
+              "# drive table\n"
+              "\n"
+              "c: /srv/c-drive/\r\n"
+              "  D:   /data/with space  \n"
+              "c: /ignored/second\n"
+              "z: /not/root\n"
+              "e: relative/dir\n");
+  EXPECT_EQ(WindowsToPosix("C:\\maps\\1x"), "/srv/c-drive/maps/1x");
+  EXPECT_EQ(WindowsToPosix("c:\\"), "/srv/c-drive");
+  EXPECT_EQ(WindowsToPosix("c:maps"), "/srv/c-drive/maps");
+  EXPECT_EQ(WindowsToPosix("d:/x"), "/data/with space/x");
+  EXPECT_EQ(WindowsToPosix("Z:\\srv"), "/srv");
+  EXPECT_EQ(WindowsToPosix("E:\\x"), std::nullopt);
+  EXPECT_EQ(WindowsToPosix("F:\\x"), std::nullopt);
+  // ".." stops at the drive's root instead of leaving its directory.
+  EXPECT_EQ(WindowsToPosix("C:\\..\\..\\etc\\passwd"), "/srv/c-drive/etc/passwd");
+  // The reverse always names drive Z:.
+  EXPECT_EQ(PosixToWindows("/srv/c-drive/maps"), "Z:\\srv\\c-drive\\maps");
+
+  WriteConfig("drives", "C: /elsewhere\n");  // a changed table counts at once
+  EXPECT_EQ(WindowsToPosix("C:\\maps"), "/elsewhere/maps");
+  EXPECT_EQ(WindowsToPosix("D:\\x"), std::nullopt);
+}
+
+TEST_F(PathMap, RootedAndRelativePaths) {
+  const std::string cwd = std::filesystem::current_path().string();
+  EXPECT_EQ(WindowsToPosix("\\tmp\\x"), "/tmp/x");
+  EXPECT_EQ(WindowsToPosix("sub\\file.png"), cwd + "/sub/file.png");
+  EXPECT_EQ(WindowsToPosix(".\\sub\\..\\b"), cwd + "/b");
+  EXPECT_EQ(PosixToWindows("sub/file"), PosixToWindows(cwd + "/sub/file"));
+}
+
+TEST_F(PathMap, PathsThatNameNoFileDoNotMap) {
+  EXPECT_EQ(WindowsToPosix(""), std::nullopt);
+  EXPECT_EQ(WindowsToPosix("\\\\server\\share\\x"), std::nullopt);
+  EXPECT_EQ(WindowsToPosix("Z:\\tmp\\\xFF"), std::nullopt);  // undecodable byte
+  EXPECT_EQ(WindowsToPosix(std::string("Z:\\a\0b", 6)), std::nullopt);
+  EXPECT_EQ(PosixToWindows("/tmp/a\\b"), std::nullopt);  // "\" is a separator there
+  EXPECT_EQ(PosixToWindows("/tmp/\xC3"), std::nullopt);  // not UTF-8
+}
+
+TEST_F(PathMap, DoubleByteCharactersWhoseSecondByteIsABackslash) {
+  // 0x81 0x5C is one character (U+4E57); its second byte is not a separator.
+  EXPECT_EQ(WindowsToPosix("Z:\\tmp\\\x81\x5C.png"), "/tmp/\xE4\xB9\x97.png");
+  EXPECT_EQ(PosixToWindows("/tmp/\xE4\xB9\x97.png"), "Z:\\tmp\\\x81\x5C.png");
+}
+
+TEST_F(PathMap, FileNamesOutsideGbkAreFoundThroughTheirWindowsPath) {
+  // U+1F600 and U+20000 have no GBK code; GB18030 gives them four bytes each.
+  const std::filesystem::path file = Root() / "tile-\xF0\x9F\x98\x80-\xF0\xA0\x80\x80.png";
+  std::ofstream(file) << "x";
+  const std::optional<std::string> windows = PosixToWindows(file.string());
+  ASSERT_TRUE(windows);
+  EXPECT_NE(windows->find("\x94\x39\xFC\x36-\x95\x32\x82\x36.png"), std::string::npos);
+  const std::optional<std::string> back = WindowsToPosix(*windows);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(*back, file.string());
+  EXPECT_TRUE(std::filesystem::exists(*back));
+  EXPECT_EQ(WideWindowsToPosix(AnsiToUtf16(*windows)), file.string());
+}
+
+TEST_F(PathMap, ConfigDirFollowsXdgRules) {
+  EXPECT_EQ(DrivesFilePath(), (Root() / "mosalin" / "drives").string());
+  const std::string home = getenv("HOME") ? getenv("HOME") : "";
+  setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // not absolute: ignored
+  setenv("HOME", Root().c_str(), 1);
+  EXPECT_EQ(ConfigDir(), (Root() / ".config" / "mosalin").string());
+  setenv("HOME", home.c_str(), 1);
+}
+
+}  // namespace
