@@ -1,0 +1,32 @@
+// Whole-file writes that never leave a half-written file behind: the program's
+// WriteBytes command reports 1 only when the complete buffer is on disk.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace velmo {
+
+// Writes `size` bytes at `data` as the complete content of the file at
+// `posixPath`, replacing it atomically.
+//
+// The bytes go to a new temporary file in the same directory (created with
+// O_EXCL under a unique name), are flushed with fsync, and only then is the
+// temporary file renamed over the target, so a reader sees either the old file
+// or the complete new one. The directory is synced afterwards so that the
+// rename survives a crash.
+//
+// A symbolic link as the target is followed: the file it points to is
+// replaced and the link stays. An existing target keeps its permission bits
+// (and, where the process may set them, its owner and group); a new file gets
+// 0666 less the umask. A file with several hard links is replaced by a new
+// file under this name only.
+//
+// Returns false, with the target untouched (content, permissions, inode) and no
+// temporary file left over, when the path is empty, its directory is missing
+// or not writable, the target is a directory or anything else that is not a
+// regular file, `data` is null while `size` is not 0, or any write, flush or
+// rename fails (a full file system, a file-size limit, an I/O error).
+bool WriteFileAtomically(const std::string& posixPath, const void* data, std::size_t size);
+
+}  // namespace velmo
