@@ -1,0 +1,517 @@
+#include "runtime/host.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cctype>
+#include <sstream>
+
+#include "host/args.h"
+#include "platform/codepage.h"
+#include "platform/paths.h"
+#include "platform/win32.h"
+#include "runtime/text_commands.h"
+#include "runtime/window_builder.h"
+#include "runtime/write_file.h"
+#include "window/ids.h"
+
+namespace velmo {
+namespace {
+
+using host::ArgRecord;
+using host::Word;
+
+// The service table's slots: plain C entry points that forward to the host.
+extern "C" {
+void SlotReportRuntimeError(std::uint32_t code) { Host::Get().ReportRuntimeError(code); }
+Word SlotCallNative(std::uint32_t index, std::uint32_t argc, const Word* argv) {
+  return Host::Get().CallNative(index, argc, argv);
+}
+Word SlotCallLibraryCommand(std::uint32_t library, std::uint32_t command, std::uint32_t argc,
+                            const ArgRecord* args) {
+  return Host::Get().CallLibraryCommand(library, command, argc, args);
+}
+Word SlotCallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgRecord* args) {
+  return Host::Get().CallCoreCommand(command, argc, args);
+}
+Word SlotReadProperty(std::uint32_t window, std::uint32_t control, std::uint32_t property,
+                      std::int32_t) {
+  return Host::Get().ReadProperty(window, control, property);
+}
+void SlotWriteProperty(std::uint32_t window, std::uint32_t control, std::uint32_t property,
+                       std::int32_t, std::uint32_t low, std::uint32_t high) {
+  Host::Get().WriteProperty(window, control, property, low, high);
+}
+void* SlotAllocate(std::uint32_t bytes) { return Host::Get().Allocate(bytes); }
+void SlotUnused() { std::fprintf(stderr, "velmo: service slot 0x1c called\n"); }
+void SlotFree(void* block) { Host::Get().Free(block); }
+void SlotEndProgram(Word code) { Host::Get().EndProgram(code); }
+void SlotRunMessageLoop(Word) { Host::Get().RunMessageLoop(); }
+void SlotLoadStartWindow(std::uint32_t windowId) { Host::Get().LoadStartWindow(windowId); }
+Word SlotAuxService(std::uint32_t function, Word a, Word b, Word c, Word d) {
+  return Host::Get().AuxService(function, a, b, c, d);
+}
+}
+
+template <typename F>
+Word Addr(F f) {
+  return reinterpret_cast<Word>(f);
+}
+
+std::string Hex(std::uint64_t v) {
+  std::ostringstream s;
+  s << "0x" << std::hex << v;
+  return s.str();
+}
+
+std::uint32_t Get32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+const char* TextArg(std::uint32_t argc, const ArgRecord* args, std::uint32_t i) {
+  if (i >= argc) return "";
+  const char* t = host::AsText(args[i]);
+  return t ? t : "";
+}
+
+std::int64_t IntArg(std::uint32_t argc, const ArgRecord* args, std::uint32_t i) {
+  if (i >= argc || host::IsOmitted(args[i])) return 0;
+  if (args[i].tag == static_cast<std::uint32_t>(host::TypeTag::Double))
+    return static_cast<std::int64_t>(host::AsDouble(args[i]));
+  return static_cast<std::int32_t>(args[i].low);
+}
+
+std::optional<std::int64_t> OptionalIntArg(std::uint32_t argc, const ArgRecord* args, std::uint32_t i) {
+  if (i >= argc || host::IsOmitted(args[i])) return std::nullopt;
+  return IntArg(argc, args, i);
+}
+
+bool LogicalArg(std::uint32_t argc, const ArgRecord* args, std::uint32_t i) {
+  return i < argc && !host::IsOmitted(args[i]) && args[i].low != 0;
+}
+
+Word IntResult(std::int64_t v) { return static_cast<std::uint32_t>(static_cast<std::int32_t>(v)); }
+
+bool IsDriveRoot(const std::string& dir) {
+  return (dir.size() == 2 || (dir.size() == 3 && (dir[2] == '\\' || dir[2] == '/'))) &&
+         std::isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':';
+}
+
+}  // namespace
+
+Host& Host::Get() {
+  static Host* host = new Host();  // lives until the process ends
+  return *host;
+}
+
+bool Host::Load(std::uint8_t* image, std::string* error) {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    return false;
+  };
+  std::string readError;
+  auto parsed = image::ReadProgramImage({image, image::kDataSectionSize}, &readError);
+  if (!parsed) return fail("damaged program image: " + readError);
+  parsed_ = std::move(*parsed);
+  image_ = image;
+
+  const image::Segment& code = parsed_.Code();
+  const image::Segment& cst = parsed_.Const();
+  const image::Segment& var = parsed_.Var();
+  if (!code.hasBytes) return fail("damaged program image: the code segment has no bytes");
+  code_ = image + code.dataOffset;
+  codeSize_ = code.DeclaredByteCount();
+  const_ = cst.hasBytes ? image + cst.dataOffset : nullptr;
+  constSize_ = cst.hasBytes ? cst.DeclaredByteCount() : 0;
+  vars_.assign((var.memorySize + host::kStoredUnit - 1) / host::kStoredUnit, 0);
+
+  // The service table.
+  using host::Slot;
+  using host::SlotIndex;
+  table_.slot[SlotIndex(Slot::ReportRuntimeError)] = Addr(&SlotReportRuntimeError);
+  table_.slot[SlotIndex(Slot::CallNative)] = Addr(&SlotCallNative);
+  table_.slot[SlotIndex(Slot::CallLibraryCommand)] = Addr(&SlotCallLibraryCommand);
+  table_.slot[SlotIndex(Slot::CallCoreCommand)] = Addr(&SlotCallCoreCommand);
+  table_.slot[SlotIndex(Slot::ReadProperty)] = Addr(&SlotReadProperty);
+  table_.slot[SlotIndex(Slot::WriteProperty)] = Addr(&SlotWriteProperty);
+  table_.slot[SlotIndex(Slot::Allocate)] = Addr(&SlotAllocate);
+  table_.slot[SlotIndex(Slot::Unused1c)] = Addr(&SlotUnused);
+  table_.slot[SlotIndex(Slot::Free)] = Addr(&SlotFree);
+  table_.slot[SlotIndex(Slot::EndProgram)] = Addr(&SlotEndProgram);
+  table_.slot[SlotIndex(Slot::RunMessageLoop)] = Addr(&SlotRunMessageLoop);
+  table_.slot[SlotIndex(Slot::LoadStartWindow)] = Addr(&SlotLoadStartWindow);
+  table_.slot[SlotIndex(Slot::AuxService)] = Addr(&SlotAuxService);
+
+  // Fixups: each cell is one word; its stored 32-bit value becomes an address.
+  for (std::uint32_t entry : code.fixups) {
+    std::uint32_t at = image::FixupOffset(entry);
+    if (at > codeSize_ || codeSize_ - at < sizeof(Word))
+      return fail("damaged program image: fixup at code offset " + Hex(at) + " leaves the code");
+    std::uint32_t stored = Get32(code_ + at);
+    Word value = 0;
+    switch (image::FixupTypeOf(entry)) {
+      case 0:
+        if (stored % host::kStoredUnit || stored / host::kStoredUnit >= host::kSlotCount)
+          return fail("damaged program image: fixup at " + Hex(at) + " names service slot " + Hex(stored));
+        value = reinterpret_cast<Word>(&table_.slot[stored / host::kStoredUnit]);
+        break;
+      case 1:
+        if (stored >= constSize_)
+          return fail("damaged program image: fixup at " + Hex(at) + " names constant " + Hex(stored) +
+                      " past the const segment");
+        value = reinterpret_cast<Word>(const_ + stored);
+        break;
+      case 2:
+        if (stored % host::kStoredUnit || stored / host::kStoredUnit >= vars_.size())
+          return fail("damaged program image: fixup at " + Hex(at) + " names global " + Hex(stored));
+        value = reinterpret_cast<Word>(&vars_[stored / host::kStoredUnit]);
+        break;
+      case 3:
+        if (stored >= codeSize_)
+          return fail("damaged program image: fixup at " + Hex(at) + " names code offset " + Hex(stored));
+        value = reinterpret_cast<Word>(code_ + stored);
+        break;
+      default:
+        return fail("damaged program image: fixup at " + Hex(at) + " has unknown type " +
+                    std::to_string(image::FixupTypeOf(entry)));
+    }
+    std::memcpy(code_ + at, &value, sizeof value);
+  }
+
+  // Identifiers keep their values; check that they name what exists.
+  for (std::uint32_t at : parsed_.idGroups[1]) {
+    if (at + 4 > codeSize_ || Get32(code_ + at) >= parsed_.nativeCalls.size())
+      return fail("damaged program image: native-call index at code offset " + Hex(at) + " is out of range");
+  }
+  for (std::uint32_t at : parsed_.idGroups[2]) {
+    if (at + 4 > codeSize_ || Get32(code_ + at) >= parsed_.libraries.size())
+      return fail("damaged program image: library index at code offset " + Hex(at) + " is out of range");
+  }
+
+  // Native calls bind by library and entry name, now rather than at the first call.
+  natives_.clear();
+  for (std::size_t i = 0; i < parsed_.nativeCalls.size(); ++i) {
+    const auto& n = parsed_.nativeCalls[i];
+    BoundNative b{n.library, n.entry, platform::FindExport(n.library, n.entry)};
+    if (!b.target)
+      return fail("native call " + std::to_string(i) + ": no platform library " +
+                  (n.library.empty() ? std::string("(system)") : "\"" + n.library + "\"") +
+                  " exports \"" + n.entry + "\"");
+    natives_.push_back(std::move(b));
+  }
+
+  if (parsed_.startRoutine + sizeof(Word) > codeSize_)
+    return fail("damaged program image: the start routine lies outside the code");
+
+  heap_.SetConstantRange(image, image::kDataSectionSize);
+  return true;
+}
+
+bool Host::EnsureBackend(std::string* error) {
+  if (ui_) return true;
+  ui_ = MakeBackendFromEnvironment(error);
+  return ui_ != nullptr;
+}
+
+int Host::RunImage(std::uint8_t* image) {
+  std::string error;
+  if (!Load(image, &error)) {
+    std::fprintf(stderr, "velmo: %s\n", error.c_str());
+    return 3;
+  }
+  if (!EnsureBackend(&error)) {
+    std::fprintf(stderr, "velmo: %s\n", error.c_str());
+    return 4;
+  }
+  CallRoutine(parsed_.startRoutine, nullptr, 0);
+  // The start routine ends through EndProgram; returning here means it did not.
+  Finish();
+  return 0;
+}
+
+void Host::CallRoutine(std::uint32_t codeOffset, const std::int32_t* args, int argc) {
+  if (codeOffset > codeSize_ || codeSize_ - codeOffset < sizeof(Word)) {
+    std::fprintf(stderr, "velmo: no routine at code offset %s\n", Hex(codeOffset).c_str());
+    return;
+  }
+  Word fn;
+  std::memcpy(&fn, code_ + codeOffset, sizeof fn);
+  if (!fn) {
+    std::fprintf(stderr, "velmo: the routine at code offset %s is not part of this program\n",
+                 Hex(codeOffset).c_str());
+    return;
+  }
+  if (argc >= 3 && args)
+    reinterpret_cast<void (*)(std::int32_t, std::int32_t, std::int32_t)>(fn)(args[0], args[1], args[2]);
+  else
+    reinterpret_cast<void (*)()>(fn)();
+}
+
+void Host::ReportRuntimeError(std::uint32_t code) {
+  ++runtimeErrors_;
+  std::string detail = "runtime error " + std::to_string(code);
+  if (code == host::kErrorStackDepth && currentNative_ >= 0 &&
+      static_cast<std::size_t>(currentNative_) < natives_.size()) {
+    const auto& n = natives_[currentNative_];
+    detail += ": native call " + std::to_string(currentNative_) + " (" +
+              (n.library.empty() ? std::string("system") : n.library) + "!" + n.entry +
+              ") changed the stack depth";
+  }
+  std::fprintf(stderr, "velmo: %s\n", detail.c_str());
+  if (ui_) ui_->RuntimeError(code, detail);
+}
+
+Word Host::CallNative(std::uint32_t index, std::uint32_t argc, const Word* argv) {
+  if (index >= natives_.size()) {
+    std::fprintf(stderr, "velmo: native call %u does not exist\n", index);
+    return 0;
+  }
+  const platform::Export* e = natives_[index].target;
+  // Arguments the function declares but the caller did not pass read as 0.
+  Word args[platform::kMaxArgs] = {};
+  for (std::uint32_t i = 0; i < argc && i < platform::kMaxArgs; ++i) args[i] = argv[i];
+  Word result = e->thunk(args);
+  if (argc != e->args.count) {
+    currentNative_ = index;
+    ReportRuntimeError(host::kErrorStackDepth);
+    currentNative_ = -1;
+  }
+  return result;
+}
+
+Word Host::NewBuffer(const void* data, std::uint32_t size) {
+  auto* b = static_cast<host::BufferHeader*>(heap_.Allocate(static_cast<std::uint32_t>(sizeof(host::BufferHeader)) + size));
+  b->one = 1;
+  b->length = size;
+  if (size) std::memcpy(reinterpret_cast<std::uint8_t*>(b) + sizeof *b, data, size);
+  return reinterpret_cast<Word>(b);
+}
+
+Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgRecord* args) {
+  using host::Core;
+  switch (static_cast<Core>(command)) {
+    case Core::ProgramDir: {
+      auto dir = platform::PosixToWindows(platform::ExecutableDir());
+      std::string d = dir ? *dir : std::string();
+      if (d.size() > 3 && (d.back() == '\\')) d.pop_back();
+      return reinterpret_cast<Word>(heap_.CopyText(d));
+    }
+    case Core::TextLength:
+      return IntResult(TextLength(TextArg(argc, args, 0)));
+    case Core::RightText:
+      return reinterpret_cast<Word>(heap_.CopyText(RightText(TextArg(argc, args, 0), IntArg(argc, args, 1))));
+    case Core::FindText:
+      return IntResult(FindText(TextArg(argc, args, 0), TextArg(argc, args, 1),
+                                OptionalIntArg(argc, args, 2), LogicalArg(argc, args, 3)));
+    case Core::FindTextBack:
+      return IntResult(FindTextBack(TextArg(argc, args, 0), TextArg(argc, args, 1),
+                                    OptionalIntArg(argc, args, 2), LogicalArg(argc, args, 3)));
+    case Core::ToText: {
+      std::string s;
+      if (argc >= 1 && args[0].tag == static_cast<std::uint32_t>(host::TypeTag::Double))
+        s = ToText(host::AsDouble(args[0]));
+      else if (argc >= 1 && args[0].tag == static_cast<std::uint32_t>(host::TypeTag::Text))
+        s = TextArg(argc, args, 0);
+      else
+        s = ToText(static_cast<std::int64_t>(IntArg(argc, args, 0)));
+      return reinterpret_cast<Word>(heap_.CopyText(s));
+    }
+    case Core::ZeroBytes: {
+      std::int64_t n = IntArg(argc, args, 0);
+      std::uint32_t size = n > 0 ? static_cast<std::uint32_t>(n) : 0;
+      auto* b = static_cast<host::BufferHeader*>(
+          heap_.AllocateZeroed(static_cast<std::uint32_t>(sizeof(host::BufferHeader)) + size));
+      b->one = 1;
+      b->length = size;
+      return reinterpret_cast<Word>(b);
+    }
+    case Core::FileExists: {
+      auto posix = platform::WindowsToPosix(TextArg(argc, args, 0));
+      struct stat st;
+      return posix && ::stat(posix->c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? 1 : 0;
+    }
+    case Core::WriteBytes: {
+      auto posix = platform::WindowsToPosix(TextArg(argc, args, 0));
+      if (!posix) return 0;
+      const host::BufferHeader* b = argc >= 2 ? host::AsBuffer(args[1]) : nullptr;
+      return WriteFileAtomically(*posix, host::BufferData(b), host::BufferLength(b)) ? 1 : 0;
+    }
+    case Core::ShowMessage:
+      if (ui_) ui_->ShowMessage(TextArg(argc, args, 0), static_cast<std::uint32_t>(IntArg(argc, args, 1)));
+      return 0;
+    case Core::Idle350:
+      return 0;
+    case Core::OpenDialog: {
+      if (argc < 1 || !ui_) return 0;
+      ControlState* st = props_.State(args[0].high);
+      const ControlSpec* spec = props_.Spec(args[0].high);
+      if (!st || !spec || spec->kind != window::KindCommonDialog) {
+        std::fprintf(stderr, "velmo: OpenDialog: %s is not a common dialog\n", Hex(args[0].high).c_str());
+        return 0;
+      }
+      SaveDialogRequest req{st->dialogTitle, st->dialogFilter, st->dialogFileName, st->dialogType};
+      // A cancelled dialog keeps the file name it had.
+      if (auto chosen = ui_->SaveDialog(req)) st->dialogFileName = *chosen;
+      return 0;
+    }
+  }
+  std::fprintf(stderr, "velmo: unknown support command %s\n", Hex(command).c_str());
+  return 0;
+}
+
+Word Host::CallLibraryCommand(std::uint32_t library, std::uint32_t command, std::uint32_t argc,
+                              const ArgRecord* args) {
+  if (library == static_cast<std::uint32_t>(host::Library::Velmo))
+    return CallCoreCommand(command, argc, args);
+  if (library != static_cast<std::uint32_t>(host::Library::Panea)) {
+    std::fprintf(stderr, "velmo: unknown support library %u\n", library);
+    return 0;
+  }
+  switch (static_cast<host::Panea>(command)) {
+    case host::Panea::BrowseFolder: {
+      std::optional<std::string> chosen;
+      if (ui_) chosen = ui_->BrowseFolder(TextArg(argc, args, 0));
+      std::string path = chosen ? *chosen : std::string();
+      // No trailing backslash, except a drive root's.
+      while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+      return reinterpret_cast<Word>(heap_.CopyText(path));
+    }
+    case host::Panea::OpenTarget:
+      if (ui_) ui_->OpenTarget(TextArg(argc, args, 1));
+      return 0;
+  }
+  std::fprintf(stderr, "velmo: unknown panea command %s\n", Hex(command).c_str());
+  return 0;
+}
+
+Word Host::ReadProperty(std::uint32_t, std::uint32_t control, std::uint32_t property) {
+  if (spec_ && control == 0) control = spec_->window.id;
+  auto v = props_.Read(control, property);
+  if (!v) {
+    std::fprintf(stderr, "velmo: property %u of unknown control %s read\n", property, Hex(control).c_str());
+    return 0;
+  }
+  if (v->isText) return reinterpret_cast<Word>(heap_.CopyText(v->text));
+  return static_cast<std::uint32_t>(v->number);
+}
+
+void Host::WriteProperty(std::uint32_t, std::uint32_t control, std::uint32_t property,
+                         std::uint32_t low, std::uint32_t high) {
+  if (spec_ && control == 0) control = spec_->window.id;
+  const ControlSpec* spec = props_.Spec(control);
+  if (!spec) {
+    std::fprintf(stderr, "velmo: property %u of unknown control %s written\n", property, Hex(control).c_str());
+    return;
+  }
+  const char* text = nullptr;
+  if (PropertyStore::IsTextProperty(spec->kind, property))
+    text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(low | std::uint64_t(high) << 32));
+  auto v = props_.Write(control, property, static_cast<std::int32_t>(low), text);
+  if (v && ui_) ui_->PropertyWritten(*spec, property, *v);
+}
+
+void Host::Free(void* block) {
+  if (heap_.Free(block) == BlockHeap::FreeResult::Unknown)
+    std::fprintf(stderr, "velmo: Free of a block the host did not hand out (ignored)\n");
+}
+
+void Host::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (endRoutine_) {
+    Word fn;
+    std::memcpy(&fn, reinterpret_cast<void*>(endRoutine_), sizeof fn);
+    if (fn) reinterpret_cast<void (*)()>(fn)();
+  }
+  if (std::getenv("VELMO_TRACE"))
+    std::fprintf(stderr, "velmo: %zu blocks left after the end routine\n", heap_.LiveBlocks());
+  // What the program leaves behind is released with it.
+  heap_.ReleaseAll();
+}
+
+void Host::EndProgram(Word) {
+  Finish();
+  ui_.reset();
+  ExitProcess(0);
+}
+
+void Host::RunMessageLoop() {
+  if (ui_) ui_->RunMessageLoop();
+}
+
+void Host::LoadStartWindow(std::uint32_t windowId) {
+  std::string error;
+  auto spec = BuildWindowSpec(parsed_.form, windowId, &error);
+  if (!spec) {
+    std::fprintf(stderr, "velmo: cannot create window %s: %s\n", Hex(windowId).c_str(), error.c_str());
+    ExitProcess(5);
+  }
+  spec_ = std::move(*spec);
+  props_.Reset(*spec_);
+  if (!ui_ && !EnsureBackend(&error)) {
+    std::fprintf(stderr, "velmo: %s\n", error.c_str());
+    ExitProcess(4);
+  }
+  ui_->CreateMainWindow(*spec_, [this](std::uint32_t control, std::int32_t event,
+                                       const std::int32_t* args, int argc) {
+    FireEvent(control, event, args, argc);
+  });
+}
+
+void Host::FireEvent(std::uint32_t control, std::int32_t event, const std::int32_t* args, int argc) {
+  if (!spec_) return;
+  const ControlSpec* c = spec_->Find(control);
+  if (!c) return;
+  for (const auto& b : c->events)
+    if (b.event == event) {
+      CallRoutine(b.codeOffset, args, argc);
+      return;
+    }
+}
+
+Word Host::FindFile(Word pattern, Word attribute, Word noFilter, Word handleAddr) {
+  Word scratch = 0;
+  auto* handle = handleAddr ? reinterpret_cast<Word*>(handleAddr) : &scratch;
+  std::string name;
+  if (pattern) {
+    std::string ansi = reinterpret_cast<const char*>(pattern);
+    std::size_t cut = ansi.find_last_of("\\/");
+    std::string dir = cut == std::string::npos ? std::string(".") : ansi.substr(0, cut + 1);
+    std::string last = cut == std::string::npos ? ansi : ansi.substr(cut + 1);
+    FindFilter filter = noFilter == 1 ? FindFilter::None()
+                                      : FindFilter::Attributes(static_cast<std::uint32_t>(attribute));
+    FindOptions options;
+    options.driveRoot = IsDriveRoot(dir);
+    auto posix = platform::WindowsToPosix(dir);
+    if (!posix) {
+      searches_.End(*handle);
+      *handle = 0;
+    } else {
+      name = searches_.Start(*handle, *posix, platform::AnsiToUtf8(last), filter, options);
+    }
+  } else {
+    name = searches_.Next(*handle);
+  }
+  return reinterpret_cast<Word>(heap_.CopyText(platform::Utf8ToAnsi(name)));
+}
+
+Word Host::AuxService(std::uint32_t function, Word a, Word b, Word c, Word d) {
+  switch (static_cast<host::Aux>(function)) {
+    case host::Aux::FindFile:
+      return FindFile(a, b, c, d);
+    case host::Aux::EndFind:
+      searches_.End(a);
+      return 0;
+    case host::Aux::SetEndRoutine:
+      endRoutine_ = a;
+      return 0;
+  }
+  std::fprintf(stderr, "velmo: unknown auxiliary service %u\n", function);
+  return 0;
+}
+
+}  // namespace velmo

@@ -1,0 +1,100 @@
+// The runtime host: loads a program image, binds it, serves its routines
+// through the service table and runs its window.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/abi.h"
+#include "image/program_image.h"
+#include "platform/exports.h"
+#include "runtime/find_file.h"
+#include "runtime/memory.h"
+#include "runtime/properties.h"
+#include "runtime/ui/backend.h"
+#include "runtime/ui/window_spec.h"
+
+namespace velmo {
+
+struct BoundNative {
+  std::string library, entry;  // as the image names them
+  const platform::Export* target = nullptr;
+};
+
+class Host {
+ public:
+  static Host& Get();
+
+  // Reads, binds and runs the image that lies at `image`. Returns only when
+  // the program could not be started (the error is reported) or when the
+  // start routine returned; the exit code to end with.
+  int RunImage(std::uint8_t* image);
+
+  // Loading steps, also used by tests: read and bind without running.
+  bool Load(std::uint8_t* image, std::string* error);
+  // Uses this backend instead of one chosen from the environment.
+  void SetBackend(std::unique_ptr<UiBackend> backend) { ui_ = std::move(backend); }
+
+  // --- services --------------------------------------------------------------
+  void ReportRuntimeError(std::uint32_t code);
+  host::Word CallNative(std::uint32_t index, std::uint32_t argc, const host::Word* argv);
+  host::Word CallLibraryCommand(std::uint32_t library, std::uint32_t command, std::uint32_t argc,
+                                const host::ArgRecord* args);
+  host::Word CallCoreCommand(std::uint32_t command, std::uint32_t argc, const host::ArgRecord* args);
+  host::Word ReadProperty(std::uint32_t window, std::uint32_t control, std::uint32_t property);
+  void WriteProperty(std::uint32_t window, std::uint32_t control, std::uint32_t property,
+                     std::uint32_t low, std::uint32_t high);
+  void* Allocate(std::uint32_t bytes) { return heap_.Allocate(bytes); }
+  void Free(void* block);
+  [[noreturn]] void EndProgram(host::Word code);
+  void RunMessageLoop();
+  void LoadStartWindow(std::uint32_t windowId);
+  host::Word AuxService(std::uint32_t function, host::Word a, host::Word b, host::Word c, host::Word d);
+
+  // Calls the routine whose entry cell lies at `codeOffset`.
+  void CallRoutine(std::uint32_t codeOffset, const std::int32_t* args, int argc);
+
+  // --- state, for tests and diagnostics --------------------------------------
+  BlockHeap& heap() { return heap_; }
+  PropertyStore& properties() { return props_; }
+  const image::ProgramImage& image() const { return parsed_; }
+  std::uint8_t* codeBase() const { return code_; }
+  const std::vector<host::Word>& vars() const { return vars_; }
+  const std::vector<BoundNative>& natives() const { return natives_; }
+  const host::ServiceTable& serviceTable() const { return table_; }
+  SearchTable& searches() { return searches_; }
+  std::uint32_t runtimeErrors() const { return runtimeErrors_; }
+
+ private:
+  Host() = default;
+  bool EnsureBackend(std::string* error);
+  void FireEvent(std::uint32_t control, std::int32_t event, const std::int32_t* args, int argc);
+  host::Word FindFile(host::Word pattern, host::Word attribute, host::Word noFilter, host::Word handleAddr);
+  host::Word NewBuffer(const void* data, std::uint32_t size);
+  // Everything that must happen once at the end, whichever way the program ends.
+  void Finish();
+
+  std::uint8_t* image_ = nullptr;
+  image::ProgramImage parsed_;
+  std::uint8_t* code_ = nullptr;
+  std::uint32_t codeSize_ = 0;
+  std::uint8_t* const_ = nullptr;
+  std::uint32_t constSize_ = 0;
+  std::vector<host::Word> vars_;
+  host::ServiceTable table_{};
+  std::vector<BoundNative> natives_;
+  BlockHeap heap_;
+  PropertyStore props_;
+  std::optional<WindowSpec> spec_;
+  std::unique_ptr<UiBackend> ui_;
+  SearchTable searches_;
+  host::Word endRoutine_ = 0;
+  bool finished_ = false;
+  std::int64_t currentNative_ = -1;
+  std::uint32_t runtimeErrors_ = 0;
+};
+
+}  // namespace velmo

@@ -1,0 +1,92 @@
+#include "runtime/properties.h"
+
+#include "window/ids.h"
+
+namespace velmo {
+
+void PropertyStore::Reset(const WindowSpec& spec) {
+  spec_ = &spec;
+  state_.clear();
+  state_[spec.window.id].text = spec.window.caption;
+  for (const auto& c : spec.controls) state_[c.id].text = c.caption;
+}
+
+bool PropertyStore::IsTextProperty(std::uint32_t kind, std::uint32_t property) {
+  switch (kind) {
+    case window::KindLabel:
+    case window::KindEdit:
+    case window::KindButton:
+    case window::KindWindow:
+    case window::KindGroupBox:
+      return property == window::kCaption;
+    case window::KindCommonDialog:
+      return property == window::kDialogTitle || property == window::kDialogFileName ||
+             property == window::kDialogFilter;
+    default:
+      return false;
+  }
+}
+
+ControlState* PropertyStore::State(std::uint32_t control) {
+  auto it = state_.find(control);
+  return it == state_.end() ? nullptr : &it->second;
+}
+
+std::optional<PropertyValue> PropertyStore::Write(std::uint32_t control, std::uint32_t property,
+                                                  std::int32_t number, const char* text) {
+  const ControlSpec* spec = Spec(control);
+  ControlState* st = State(control);
+  if (!spec || !st) return std::nullopt;
+  PropertyValue v;
+  if (IsTextProperty(spec->kind, property)) {
+    v.isText = true;
+    v.text = text ? text : "";
+    if (spec->kind == window::KindCommonDialog) {
+      if (property == window::kDialogTitle) st->dialogTitle = v.text;
+      else if (property == window::kDialogFileName) st->dialogFileName = v.text;
+      else st->dialogFilter = v.text;
+    } else {
+      st->text = v.text;
+    }
+    return v;
+  }
+  v.number = number;
+  if (property == window::kDisabled) st->disabled = number != 0;
+  else if (spec->kind == window::KindProgressBar && property == window::kProgressPosition)
+    st->progress = number;
+  else if (spec->kind == window::KindCommonDialog && property == window::kDialogType)
+    st->dialogType = static_cast<std::uint32_t>(number);
+  else
+    st->otherNumbers[property] = number;
+  return v;
+}
+
+std::optional<PropertyValue> PropertyStore::Read(std::uint32_t control, std::uint32_t property) const {
+  const ControlSpec* spec = Spec(control);
+  auto it = state_.find(control);
+  if (!spec || it == state_.end()) return std::nullopt;
+  const ControlState& st = it->second;
+  PropertyValue v;
+  if (IsTextProperty(spec->kind, property)) {
+    v.isText = true;
+    if (spec->kind == window::KindCommonDialog)
+      v.text = property == window::kDialogTitle      ? st.dialogTitle
+               : property == window::kDialogFileName ? st.dialogFileName
+                                                     : st.dialogFilter;
+    else
+      v.text = st.text;
+    return v;
+  }
+  if (property == window::kDisabled) v.number = st.disabled ? 1 : 0;
+  else if (spec->kind == window::KindProgressBar && property == window::kProgressPosition)
+    v.number = st.progress;
+  else if (spec->kind == window::KindCommonDialog && property == window::kDialogType)
+    v.number = static_cast<std::int32_t>(st.dialogType);
+  else {
+    auto o = st.otherNumbers.find(property);
+    v.number = o == st.otherNumbers.end() ? 0 : o->second;
+  }
+  return v;
+}
+
+}  // namespace velmo

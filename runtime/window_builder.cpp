@@ -1,0 +1,87 @@
+#include "runtime/window_builder.h"
+
+#include <map>
+#include <sstream>
+
+#include "window/ids.h"
+
+namespace velmo {
+namespace {
+
+std::string Hex(std::uint32_t v) {
+  std::ostringstream s;
+  s << "0x" << std::hex << std::uppercase << v;
+  return s.str();
+}
+
+ControlSpec FromRecord(const image::FormRecord& r) {
+  ControlSpec c;
+  c.id = r.id;
+  c.kind = r.kind;
+  c.name = r.name;
+  c.parent = r.parent;
+  c.left = r.left;
+  c.top = r.top;
+  c.width = r.width;
+  c.height = r.height;
+  c.flags = r.flags;
+  c.children = r.children;
+  for (const auto& e : r.events) c.events.push_back({e.event, e.handler});
+  const auto& p = r.properties;
+  c.hasCaption = p.shape == image::PropertyShape::Window || p.shape == image::PropertyShape::Label ||
+                 p.shape == image::PropertyShape::Button;
+  c.caption = p.caption;
+  c.values = p.values;
+  return c;
+}
+
+}  // namespace
+
+std::optional<WindowSpec> BuildWindowSpec(const image::Form& form, std::uint32_t windowId,
+                                          std::string* error) {
+  auto fail = [&](const std::string& why) -> std::optional<WindowSpec> {
+    if (error) *error = why;
+    return std::nullopt;
+  };
+  if (form.windowId != windowId)
+    return fail("the form describes window " + Hex(form.windowId) + ", not " + Hex(windowId));
+  if (form.records.empty() || form.records[0].kind != window::KindWindow)
+    return fail("the form's first record is not the window's own");
+
+  WindowSpec spec;
+  spec.window = FromRecord(form.records[0]);
+  spec.window.id = windowId;  // the record's own entry id stands for the window
+  spec.window.absLeft = spec.window.left;
+  spec.window.absTop = spec.window.top;
+
+  std::map<std::uint32_t, std::size_t> index;
+  for (std::size_t i = 1; i < form.records.size(); ++i) {
+    spec.controls.push_back(FromRecord(form.records[i]));
+    if (!index.emplace(form.records[i].id, spec.controls.size() - 1).second)
+      return fail("control " + Hex(form.records[i].id) + " appears twice in the form");
+  }
+
+  // Resolve positions over the whole table: a group box's children stand
+  // before the group box itself, so a single pass in stored order would not do.
+  for (auto& c : spec.controls) {
+    int x = c.left, y = c.top;
+    std::uint32_t parent = c.parent;
+    std::size_t steps = 0;
+    while (parent != 0) {
+      auto it = index.find(parent);
+      if (it == index.end())
+        return fail("control " + Hex(c.id) + " names parent " + Hex(parent) +
+                    ", which is not a control of the form");
+      if (++steps > spec.controls.size()) return fail("the parents of control " + Hex(c.id) + " form a cycle");
+      const ControlSpec& p = spec.controls[it->second];
+      x += p.left;
+      y += p.top;
+      parent = p.parent;
+    }
+    c.absLeft = x;
+    c.absTop = y;
+  }
+  return spec;
+}
+
+}  // namespace velmo
