@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/start.h"
+#include "mosaic/mosaic.h"
 
 namespace app {
 
@@ -12,6 +13,11 @@ void* RoutineAddress(image::Routine routine) {
     case Routine::StartProgram: return reinterpret_cast<void*>(&StartProgram);
     case Routine::InitGlobals: return reinterpret_cast<void*>(&InitGlobals);
     case Routine::FreeGlobals: return reinterpret_cast<void*>(&FreeGlobals);
+    case Routine::MergeTiles: return reinterpret_cast<void*>(&mosaic::MergeTiles);
+    case Routine::DrawTileRow: return reinterpret_cast<void*>(&mosaic::DrawTileRow);
+    case Routine::DrawTile: return reinterpret_cast<void*>(&mosaic::DrawTile);
+    case Routine::AnsiToWide: return reinterpret_cast<void*>(&mosaic::AnsiToWide);
+    case Routine::BitmapToBmpBytes: return reinterpret_cast<void*>(&mosaic::BitmapToBmpBytes);
     default: return nullptr;
   }
 }

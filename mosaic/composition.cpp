@@ -1,0 +1,160 @@
+// Mosaic composition: the tile directory's row directories, in the order the
+// directory search returns them, drawn band by band into one bitmap of
+// mosaicEdge x mosaicEdge pixels, then written as one BMP file.
+#include <cstring>
+
+#include "app/link.h"
+#include "mosaic/mosaic.h"
+
+namespace mosaic {
+namespace {
+
+using app::G;
+using host::Word;
+
+template <typename T>
+Word W(T* p) {
+  return reinterpret_cast<Word>(p);
+}
+
+// A new text joining the parts; null parts count as empty.
+host::Text Join(std::initializer_list<const char*> parts) {
+  std::size_t n = 0;
+  for (const char* p : parts) n += host::TextLen(p);
+  auto* t = static_cast<char*>(app::Svc().Allocate(static_cast<std::uint32_t>(n + 1)));
+  char* out = t;
+  for (const char* p : parts) {
+    std::size_t k = host::TextLen(p);
+    std::memcpy(out, p ? p : "", k);
+    out += k;
+  }
+  *out = 0;
+  return t;
+}
+
+// The five input controls, enabled again after a failed bitmap creation.
+void EnableInputs() {
+  app::WriteInt<window::PickDirButton>(window::kDisabled, 0);
+  app::WriteInt<window::SavePathButton>(window::kDisabled, 0);
+  app::WriteInt<window::StartButton>(window::kDisabled, 0);
+  app::WriteInt<window::PrefixEdit>(window::kDisabled, 0);
+  app::WriteInt<window::SizeEdit>(window::kDisabled, 0);
+}
+
+}  // namespace
+
+void MergeTiles() {
+  const host::Services svc = app::Svc();
+  // 1. A fresh search; rows and tiles counted from the start.
+  Word search = 0;
+  app::SetInt<G::rowIndex>(-1);
+  app::SetInt<G::tilesDrawn>(0);
+
+  // 2. GDI+ for this merge: version 1, nothing suppressed.
+  auto* startup = reinterpret_cast<std::uint32_t*>(app::Var<G::gdipStartupInput>());
+  startup[0] = 1;
+  app::Native<0>({W(&app::Var<G::gdipToken>()), W(startup), 0});
+
+  // 3-4. A memory context and one bitmap in the screen's format.
+  app::Var<G::screenDc>() = app::Native<1>({0});
+  app::Var<G::mosaicDc>() = app::Native<2>({app::Var<G::screenDc>()});
+  const auto edge = static_cast<std::uint32_t>(app::Int<G::mosaicEdge>());
+  app::Var<G::mosaicBitmap>() = app::Native<3>({app::Var<G::screenDc>(), edge, edge});
+
+  // 5. No bitmap: the side is more than the platform can give.
+  if (static_cast<std::uint32_t>(app::Var<G::mosaicBitmap>()) == 0) {
+    svc.ShowMessage(app::ConstText<image::K::BitmapFailLong>(), host::kStyleInfo);
+    EnableInputs();
+    app::Native<4>({0, app::Var<G::screenDc>()});
+    app::Native<6>({app::Var<G::gdipToken>()});
+    svc.EndFind(search);
+    return;
+  }
+
+  // 6-7. The screen context is no longer needed; draw into the bitmap.
+  app::Native<4>({0, app::Var<G::screenDc>()});
+  app::Var<G::savedBitmap>() = app::Native<5>({app::Var<G::mosaicDc>(), app::Var<G::mosaicBitmap>()});
+
+  // 8. The row directories, in search order.
+  host::Text pattern = Join({app::TextVar<G::tileDir>(), app::ConstText<image::K::AllPattern>()});
+  host::Text name = svc.FindFirst(pattern, host::kAttrDirectory, &search);
+  svc.Free(pattern);
+  app::Assign<G::entryName>(name);
+
+  // 9. One band per row directory other than "." and "..".
+  while (!host::TextEmpty(app::TextVar<G::entryName>())) {
+    const char* entry = app::TextVar<G::entryName>();
+    if (!host::TextEqual(entry, app::ConstText<image::K::DotDot>()) &&
+        !host::TextEqual(entry, app::ConstText<image::K::Dot>())) {
+      app::SetInt<G::rowIndex>(app::Int<G::rowIndex>() + 1);
+      DrawTileRow();
+    }
+    app::Assign<G::entryName>(svc.FindNext(host::kAttrDirectory, 0, &search));
+  }
+
+  // 10. The bitmap out of the context, as the export requires.
+  app::Var<G::mosaicBitmap>() = app::Native<5>({app::Var<G::mosaicDc>(), app::Var<G::savedBitmap>()});
+
+  // 11. The file's bytes.
+  host::Buffer bytes = BitmapToBmpBytes(app::Var<G::mosaicBitmap>());
+  app::Assign<G::bmpFileBytes>(bytes);
+
+  // 12-13. Write and report.
+  const host::BufferHeader* toWrite = app::BufferVar<G::bmpFileBytes>();
+  if (!toWrite) toWrite = app::ConstBuffer<image::K::EmptyBuffer>();
+  if (svc.WriteBytes(app::TextVar<G::outputPath>(), toWrite) == host::kTrue)
+    svc.ShowMessage(app::ConstText<image::K::MergeDone>(), host::kStyleInfo);
+  else
+    svc.ShowMessage(app::ConstText<image::K::SaveFailed>(), host::kStyleError);
+
+  // 14-15. GDI+ and the search end with the merge.
+  app::Native<6>({app::Var<G::gdipToken>()});
+  svc.EndFind(search);
+}
+
+void DrawTileRow() {
+  const host::Services svc = app::Svc();
+  app::SetInt<G::colIndex>(-1);
+  const std::int32_t n = app::Int<G::gridSize>();
+  const double edge = app::ConstDouble<image::K::D256>();
+  host::Text number = nullptr;
+  host::Text name = nullptr;
+
+  for (std::int32_t k = 1; k <= n; ++k) {
+    app::SetInt<G::colIndex>(app::Int<G::colIndex>() + 1);
+
+    // The tile number, three digits at least.
+    app::AssignLocal(number, svc.ToText(static_cast<double>(k) - app::ConstDouble<image::K::D1>()));
+    if (svc.TextLength(number) == 1) app::AssignLocal(number, Join({app::ConstText<image::K::ZeroZero>(), number}));
+    if (svc.TextLength(number) == 2) app::AssignLocal(number, Join({app::ConstText<image::K::Zero>(), number}));
+
+    // tileDir\row\prefix + row + number + ".png"
+    const char* dir = app::TextVar<G::tileDir>();
+    const char* row = app::TextVar<G::entryName>();
+    const char* sep = app::ConstText<image::K::Backslash>();
+    app::AssignLocal(name, Join({dir, sep, row, sep, app::TextVar<G::tilePrefix>(), row, number,
+                                 app::ConstText<image::K::PngSuffix>()}));
+
+    // A missing tile is drawn with the placeholder beside the executable.
+    if (svc.FileExists(name) == 0) {
+      host::Text programDir = svc.ProgramDir();
+      app::AssignLocal(name, Join({programDir, app::ConstText<image::K::NodataName>()}));
+      svc.Free(programDir);
+    }
+
+    const auto x = static_cast<std::int32_t>(static_cast<std::int64_t>(app::Int<G::colIndex>() * edge));
+    const auto y = static_cast<std::int32_t>(static_cast<std::int64_t>(app::Int<G::rowIndex>() * edge));
+    DrawTile(app::Var<G::mosaicDc>(), name, x, y, 0.0f, 0.0f);
+
+    // Progress: tilesDrawn / (N * N / 120), truncated.
+    app::SetInt<G::tilesDrawn>(app::Int<G::tilesDrawn>() + 1);
+    const double perUnit = static_cast<double>(n) * n / app::ConstDouble<image::K::D120>();
+    const double position = app::Int<G::tilesDrawn>() / perUnit;
+    app::WriteInt<window::ProgressBar>(window::kProgressPosition,
+                                       static_cast<std::int32_t>(static_cast<std::int64_t>(position)));
+  }
+  svc.Free(number);
+  svc.Free(name);
+}
+
+}  // namespace mosaic
