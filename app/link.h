@@ -34,6 +34,12 @@ class Link {
   static inline std::uint8_t* codeBase_ = nullptr;
 };
 
+// The address of a variable as an argument word of a native call.
+template <typename T>
+inline host::Word Addr(T* p) {
+  return reinterpret_cast<host::Word>(p);
+}
+
 // --- host services, through the service stubs --------------------------------
 inline host::Services Svc() {
   const host::Word* slots[host::kSlotCount] = {};

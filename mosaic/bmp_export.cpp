@@ -11,11 +11,6 @@ namespace {
 
 using host::Word;
 
-template <typename T>
-Word W(T* p) {
-  return reinterpret_cast<Word>(p);
-}
-
 // The platform records, as the platform lays them out.
 struct BitmapRecord {  // BITMAP, 24 bytes
   std::int32_t type, width, height, widthBytes;
@@ -92,23 +87,23 @@ host::Buffer BitmapToBmpBytes(Word bitmap) {
   auto* header = reinterpret_cast<InfoHeader*>(info);
 
   // 2. The bitmap's height.
-  app::Native<14>({bitmap, sizeof(BitmapRecord), W(bm)});
+  app::Native<14>({bitmap, sizeof(BitmapRecord), app::Addr(bm)});
   // 3. A context for the two row queries; the bitmap is never selected into it.
   Word dc = app::Native<2>({0});
   // 4-5. Format query: a depth of 0 makes the platform fill the header.
   header->size = sizeof(InfoHeader);
-  app::Native<15>({dc, bitmap, 0, 0, 0, W(info), 0});
+  app::Native<15>({dc, bitmap, 0, 0, 0, app::Addr(info), 0});
   // 6. The pixel buffer, as large as the query says.
   host::Buffer pixels = svc.ZeroBytes(static_cast<std::int32_t>(header->sizeImage));
   // 7. Uncompressed, whatever the query reported.
   header->compression = 0;
   // 8. All rows, bottom-up.
-  app::Native<16>({dc, bitmap, 0, static_cast<std::uint32_t>(bm->height), W(host::BufferData(pixels)),
-                   W(info), 0});
+  app::Native<16>({dc, bitmap, 0, static_cast<std::uint32_t>(bm->height), app::Addr(host::BufferData(pixels)),
+                   app::Addr(info), 0});
   // 9. The information block: the header and the colour table the rows need.
   std::uint32_t blockSize = header->size + ColourTableBytes(*header);
   host::Buffer infoBlock = svc.ZeroBytes(static_cast<std::int32_t>(blockSize));
-  app::Native<17>({W(host::BufferData(infoBlock)), W(info), blockSize});
+  app::Native<17>({app::Addr(host::BufferData(infoBlock)), app::Addr(info), blockSize});
   // 10. The file header; the sums in double precision, truncated.
   file->type = 0x4D42;  // "BM"
   double offBits = static_cast<double>(blockSize) + app::ConstDouble<image::K::D14>();
@@ -117,7 +112,7 @@ host::Buffer BitmapToBmpBytes(Word bitmap) {
   file->size = static_cast<std::uint32_t>(static_cast<std::int64_t>(size));
   // 11. The header buffer.
   host::Buffer fileBlock = svc.ZeroBytes(sizeof(FileHeader));
-  app::Native<18>({W(host::BufferData(fileBlock)), W(file), sizeof(FileHeader)});
+  app::Native<18>({app::Addr(host::BufferData(fileBlock)), app::Addr(file), sizeof(FileHeader)});
   // 12. The context is no longer needed.
   app::Native<19>({dc});
   // 13. The file, in one buffer.

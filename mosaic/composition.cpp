@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/link.h"
+#include "app/texts.h"
 #include "mosaic/mosaic.h"
 
 namespace mosaic {
@@ -12,25 +13,6 @@ namespace {
 using app::G;
 using host::Word;
 
-template <typename T>
-Word W(T* p) {
-  return reinterpret_cast<Word>(p);
-}
-
-// A new text joining the parts; null parts count as empty.
-host::Text Join(std::initializer_list<const char*> parts) {
-  std::size_t n = 0;
-  for (const char* p : parts) n += host::TextLen(p);
-  auto* t = static_cast<char*>(app::Svc().Allocate(static_cast<std::uint32_t>(n + 1)));
-  char* out = t;
-  for (const char* p : parts) {
-    std::size_t k = host::TextLen(p);
-    std::memcpy(out, p ? p : "", k);
-    out += k;
-  }
-  *out = 0;
-  return t;
-}
 
 // The five input controls, enabled again after a failed bitmap creation.
 void EnableInputs() {
@@ -44,16 +26,22 @@ void EnableInputs() {
 }  // namespace
 
 void MergeTiles() {
-  const host::Services svc = app::Svc();
-  // 1. A fresh search; rows and tiles counted from the start.
+  // A fresh search.
   Word search = 0;
+  ComposeAndSave(search, MergeKind::Window);
+}
+
+void ComposeAndSave(Word& search, MergeKind kind) {
+  const host::Services svc = app::Svc();
+  const bool window = kind == MergeKind::Window;
+  // 1. Rows and tiles counted from the start.
   app::SetInt<G::rowIndex>(-1);
   app::SetInt<G::tilesDrawn>(0);
 
   // 2. GDI+ for this merge: version 1, nothing suppressed.
   auto* startup = reinterpret_cast<std::uint32_t*>(app::Var<G::gdipStartupInput>());
   startup[0] = 1;
-  app::Native<0>({W(&app::Var<G::gdipToken>()), W(startup), 0});
+  app::Native<0>({app::Addr(&app::Var<G::gdipToken>()), app::Addr(startup), 0});
 
   // 3-4. A memory context and one bitmap in the screen's format.
   app::Var<G::screenDc>() = app::Native<1>({0});
@@ -63,8 +51,12 @@ void MergeTiles() {
 
   // 5. No bitmap: the side is more than the platform can give.
   if (static_cast<std::uint32_t>(app::Var<G::mosaicBitmap>()) == 0) {
-    svc.ShowMessage(app::ConstText<image::K::BitmapFailLong>(), host::kStyleInfo);
-    EnableInputs();
+    if (window) {
+      svc.ShowMessage(app::ConstText<image::K::BitmapFailLong>(), host::kStyleInfo);
+      EnableInputs();
+    } else {
+      svc.ShowMessage(app::ConstText<image::K::BitmapFailShort>(), host::kStylePlain);
+    }
     app::Native<4>({0, app::Var<G::screenDc>()});
     app::Native<6>({app::Var<G::gdipToken>()});
     svc.EndFind(search);
@@ -76,7 +68,7 @@ void MergeTiles() {
   app::Var<G::savedBitmap>() = app::Native<5>({app::Var<G::mosaicDc>(), app::Var<G::mosaicBitmap>()});
 
   // 8. The row directories, in search order.
-  host::Text pattern = Join({app::TextVar<G::tileDir>(), app::ConstText<image::K::AllPattern>()});
+  host::Text pattern = app::JoinTexts({app::TextVar<G::tileDir>(), app::ConstText<image::K::AllPattern>()});
   host::Text name = svc.FindFirst(pattern, host::kAttrDirectory, &search);
   svc.Free(pattern);
   app::Assign<G::entryName>(name);
@@ -99,13 +91,18 @@ void MergeTiles() {
   host::Buffer bytes = BitmapToBmpBytes(app::Var<G::mosaicBitmap>());
   app::Assign<G::bmpFileBytes>(bytes);
 
-  // 12-13. Write and report.
+  // 12-13. Write and report; the fixed-path test writes its fixed file and
+  // reports nothing.
   const host::BufferHeader* toWrite = app::BufferVar<G::bmpFileBytes>();
   if (!toWrite) toWrite = app::ConstBuffer<image::K::EmptyBuffer>();
-  if (svc.WriteBytes(app::TextVar<G::outputPath>(), toWrite) == host::kTrue)
-    svc.ShowMessage(app::ConstText<image::K::MergeDone>(), host::kStyleInfo);
-  else
-    svc.ShowMessage(app::ConstText<image::K::SaveFailed>(), host::kStyleError);
+  if (window) {
+    if (svc.WriteBytes(app::TextVar<G::outputPath>(), toWrite) == host::kTrue)
+      svc.ShowMessage(app::ConstText<image::K::MergeDone>(), host::kStyleInfo);
+    else
+      svc.ShowMessage(app::ConstText<image::K::SaveFailed>(), host::kStyleError);
+  } else {
+    svc.WriteBytes(app::ConstText<image::K::FixedMergeOut>(), toWrite);
+  }
 
   // 14-15. GDI+ and the search end with the merge.
   app::Native<6>({app::Var<G::gdipToken>()});
@@ -125,20 +122,20 @@ void DrawTileRow() {
 
     // The tile number, three digits at least.
     app::AssignLocal(number, svc.ToText(static_cast<double>(k) - app::ConstDouble<image::K::D1>()));
-    if (svc.TextLength(number) == 1) app::AssignLocal(number, Join({app::ConstText<image::K::ZeroZero>(), number}));
-    if (svc.TextLength(number) == 2) app::AssignLocal(number, Join({app::ConstText<image::K::Zero>(), number}));
+    if (svc.TextLength(number) == 1) app::AssignLocal(number, app::JoinTexts({app::ConstText<image::K::ZeroZero>(), number}));
+    if (svc.TextLength(number) == 2) app::AssignLocal(number, app::JoinTexts({app::ConstText<image::K::Zero>(), number}));
 
     // tileDir\row\prefix + row + number + ".png"
     const char* dir = app::TextVar<G::tileDir>();
     const char* row = app::TextVar<G::entryName>();
     const char* sep = app::ConstText<image::K::Backslash>();
-    app::AssignLocal(name, Join({dir, sep, row, sep, app::TextVar<G::tilePrefix>(), row, number,
+    app::AssignLocal(name, app::JoinTexts({dir, sep, row, sep, app::TextVar<G::tilePrefix>(), row, number,
                                  app::ConstText<image::K::PngSuffix>()}));
 
     // A missing tile is drawn with the placeholder beside the executable.
     if (svc.FileExists(name) == 0) {
       host::Text programDir = svc.ProgramDir();
-      app::AssignLocal(name, Join({programDir, app::ConstText<image::K::NodataName>()}));
+      app::AssignLocal(name, app::JoinTexts({programDir, app::ConstText<image::K::NodataName>()}));
       svc.Free(programDir);
     }
 

@@ -12,6 +12,12 @@ namespace mosaic {
 // Draws the tile directory band by band into one bitmap, writes the BMP file
 // to the output path and reports the outcome.
 void MergeTiles();
+// Which merge runs: the window's (reports its outcome, writes outputPath) or
+// the fixed-path test's (writes its fixed file, reports only a bitmap failure).
+enum class MergeKind { Window, FixedPathTest };
+// The merge from GDI+ start-up to the written file, with the search handle the
+// caller holds (a new pattern ends whatever search it still holds).
+void ComposeAndSave(host::Word& search, MergeKind kind);
 // Draws the tiles of the row directory named by entryName at rowIndex's band.
 void DrawTileRow();
 

@@ -10,10 +10,6 @@ namespace {
 
 using host::Word;
 
-template <typename T>
-Word W(T* p) {
-  return reinterpret_cast<Word>(p);
-}
 Word Real(float f) { return std::bit_cast<std::uint32_t>(f); }
 
 }  // namespace
@@ -21,10 +17,10 @@ Word Real(float f) { return std::bit_cast<std::uint32_t>(f); }
 host::Buffer AnsiToWide(const char* text) {
   const host::Services svc = app::Svc();
   // Code page 0 is the system ANSI code page; -1: the text is zero-terminated.
-  auto n = static_cast<std::int32_t>(app::Native<13>({0, 0, W(text), Word(-1), 0, 0}));
+  auto n = static_cast<std::int32_t>(app::Native<13>({0, 0, app::Addr(text), Word(-1), 0, 0}));
   auto size = static_cast<std::int32_t>(n * app::ConstDouble<image::K::D2>());
   host::Buffer buffer = svc.ZeroBytes(size);
-  app::Native<13>({0, 0, W(text), Word(-1), W(host::BufferData(buffer)),
+  app::Native<13>({0, 0, app::Addr(text), Word(-1), app::Addr(host::BufferData(buffer)),
                    static_cast<std::uint32_t>(n)});
   return buffer;
 }
@@ -36,17 +32,17 @@ std::uint32_t DrawTile(Word dc, const char* fileName, std::int32_t x, std::int32
   Word image = 0;
   float w = 0, h = 0;
 
-  if (app::Native<7>({dc, W(&graphics)}) != 0) return 0;
+  if (app::Native<7>({dc, app::Addr(&graphics)}) != 0) return 0;
 
   host::Buffer name = AnsiToWide(fileName);
-  Word status = app::Native<8>({W(host::BufferData(name)), W(&image)});
+  Word status = app::Native<8>({app::Addr(host::BufferData(name)), app::Addr(&image)});
   svc.Free(name);
   if (static_cast<std::uint32_t>(status) != 0) {
     app::Native<12>({graphics});
     return 0;
   }
 
-  if (static_cast<std::uint32_t>(app::Native<9>({image, W(&w), W(&h)})) != 0) {
+  if (static_cast<std::uint32_t>(app::Native<9>({image, app::Addr(&w), app::Addr(&h)})) != 0) {
     app::Native<11>({image});
     app::Native<12>({graphics});
     return 0;

@@ -1,0 +1,86 @@
+#include "devroutines/test_routines.h"
+
+#include "app/link.h"
+#include "app/texts.h"
+#include "mosaic/mosaic.h"
+
+namespace devroutines {
+namespace {
+
+using app::G;
+using host::Word;
+
+const host::BufferHeader* FileBytesOrEmpty() {
+  const host::BufferHeader* b = app::BufferVar<G::bmpFileBytes>();
+  return b ? b : app::ConstBuffer<image::K::EmptyBuffer>();
+}
+
+}  // namespace
+
+void TestFixedPathMerge() {
+  const host::Services svc = app::Svc();
+  Word search = 0;
+
+  // 1-2. The fixed directory (a constant of the image, which Free leaves
+  // alone) and its prefix; no check of the name.
+  app::Assign<G::tileDir>(const_cast<char*>(app::ConstText<image::K::FixedMergeDir>()));
+  const std::int32_t len = svc.TextLength(app::TextVar<G::tileDir>());
+  const std::int32_t pos = svc.FindTextBack(app::TextVar<G::tileDir>(), app::ConstText<image::K::Backslash>());
+  const auto n = static_cast<std::int32_t>(static_cast<std::int64_t>(static_cast<double>(len) - pos));
+  app::Assign<G::tilePrefix>(svc.RightText(app::TextVar<G::tileDir>(), n));
+
+  // 3. The count; the search it used stays open in the handle.
+  host::Text pattern = app::JoinTexts({app::TextVar<G::tileDir>(), app::ConstText<image::K::AllPattern>()});
+  app::Assign<G::entryName>(svc.FindFirst(pattern, host::kAttrDirectory, &search));
+  svc.Free(pattern);
+  app::SetInt<G::gridSize>(-2);
+  while (!host::TextEmpty(app::TextVar<G::entryName>())) {
+    app::Assign<G::entryName>(svc.FindNext(host::kAttrDirectory, 0, &search));
+    app::SetInt<G::gridSize>(app::Int<G::gridSize>() + 1);
+  }
+  // 4. The side.
+  app::SetInt<G::mosaicEdge>(static_cast<std::int32_t>(
+      static_cast<std::int64_t>(app::Int<G::gridSize>() * app::ConstDouble<image::K::D256>())));
+
+  // 5. The merge, with the handle the count left open.
+  mosaic::ComposeAndSave(search, mosaic::MergeKind::FixedPathTest);
+}
+
+void TestSingleTile() {
+  const host::Services svc = app::Svc();
+  auto* startup = reinterpret_cast<std::uint32_t*>(app::Var<G::gdipStartupInput>());
+  startup[0] = 1;
+  app::Native<0>({app::Addr(&app::Var<G::gdipToken>()), app::Addr(startup), 0});
+  app::Var<G::screenDc>() = app::Native<1>({0});
+  app::Var<G::mosaicDc>() = app::Native<2>({app::Var<G::screenDc>()});
+  app::Var<G::mosaicBitmap>() = app::Native<3>({app::Var<G::screenDc>(), 1024, 1024});
+  app::Native<4>({0, app::Var<G::screenDc>()});
+  app::Var<G::savedBitmap>() = app::Native<5>({app::Var<G::mosaicDc>(), app::Var<G::mosaicBitmap>()});
+  mosaic::DrawTile(app::Var<G::mosaicDc>(), app::ConstText<image::K::FixedTile>(), 0, 0, 0.0f, 0.0f);
+  app::Var<G::mosaicBitmap>() = app::Native<5>({app::Var<G::mosaicDc>(), app::Var<G::savedBitmap>()});
+  app::Assign<G::bmpFileBytes>(mosaic::BitmapToBmpBytes(app::Var<G::mosaicBitmap>()));
+  svc.WriteBytes(app::ConstText<image::K::FixedTileOut>(), FileBytesOrEmpty());
+  app::Native<6>({app::Var<G::gdipToken>()});
+}
+
+void TestTileEnumeration() {
+  const host::Services svc = app::Svc();
+  Word search = 0;
+  svc.Idle350();
+  host::Text name = svc.FindFirstAnyAttribute(app::ConstText<image::K::FixedPngPattern>(), &search);
+  while (!host::TextEmpty(name)) app::AssignLocal(name, svc.FindNext(0, 1, &search));
+  svc.EndFind(search);
+  svc.Free(name);
+}
+
+void TestSubdirEnumeration() {
+  const host::Services svc = app::Svc();
+  Word search = 0;
+  svc.Idle350();
+  host::Text name = svc.FindFirst(app::ConstText<image::K::FixedDirPattern>(), host::kAttrDirectory, &search);
+  while (!host::TextEmpty(name)) app::AssignLocal(name, svc.FindNext(host::kAttrDirectory, 0, &search));
+  svc.EndFind(search);
+  svc.Free(name);
+}
+
+}  // namespace devroutines

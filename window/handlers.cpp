@@ -1,0 +1,142 @@
+#include "window/handlers.h"
+
+#include <cstring>
+
+#include "app/link.h"
+#include "app/texts.h"
+#include "mosaic/mosaic.h"
+
+namespace window {
+namespace {
+
+using app::G;
+using host::Word;
+
+
+// The five input controls, in the order they are disabled and enabled.
+void SetInputsDisabled(std::int32_t disabled) {
+  app::WriteInt<PickDirButton>(kDisabled, disabled);
+  app::WriteInt<SavePathButton>(kDisabled, disabled);
+  app::WriteInt<StartButton>(kDisabled, disabled);
+  app::WriteInt<PrefixEdit>(kDisabled, disabled);
+  app::WriteInt<SizeEdit>(kDisabled, disabled);
+}
+
+// Whether the text ends in ".bmp", without regard to case. A '.' can never
+// be the second byte of a double-byte character, so the last four bytes are
+// compared as they are.
+bool EndsWithBmp(const char* name) {
+  const char* suffix = app::ConstText<image::K::BmpSuffix>();
+  std::size_t n = host::TextLen(name), k = host::TextLen(suffix);
+  if (n < k) return false;
+  for (std::size_t i = 0; i < k; ++i) {
+    char a = name[n - k + i], b = suffix[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void OnWindowCreated() {
+  app::SetInt<G::colIndex>(-1);
+  app::SetInt<G::rowIndex>(-1);
+  app::SetInt<G::tilesDrawn>(0);
+}
+
+void OnStartMergeClick() {
+  const host::Services svc = app::Svc();
+  SetInputsDisabled(1);
+  host::Text fileName = app::ReadText<SaveDialog>(kDialogFileName);
+  const bool chosen = !host::TextEqual(fileName, app::ConstText<image::K::Empty>());
+  svc.Free(fileName);
+  if (chosen) {
+    if (host::TextEmpty(app::TextVar<G::tileDir>())) {
+      // No tile directory accepted yet: there is nothing to merge, and a
+      // 1 x 1 picture reported as saved would mislead. Ask for a directory.
+      svc.ShowMessage(app::ConstText<image::K::WrongDir>(), host::kStyleError);
+    } else {
+      mosaic::MergeTiles();
+    }
+  }
+  SetInputsDisabled(0);
+}
+
+void OnPickTileDirClick() {
+  const host::Services svc = app::Svc();
+  Word search = 0;
+
+  // 1. The directory from the folder browser (empty when cancelled).
+  app::Assign<G::tileDir>(svc.BrowseFolder(app::PaneaLibrary(), app::ConstText<image::K::FolderPrompt>()));
+  // 2-5. Its own name, after the last backslash: the tile prefix.
+  const std::int32_t len = svc.TextLength(app::TextVar<G::tileDir>());
+  const std::int32_t pos = svc.FindTextBack(app::TextVar<G::tileDir>(), app::ConstText<image::K::Backslash>());
+  const auto n = static_cast<std::int32_t>(static_cast<std::int64_t>(static_cast<double>(len) - pos));
+  app::Assign<G::tilePrefix>(svc.RightText(app::TextVar<G::tileDir>(), n));
+
+  do {
+    // 6. The name must contain a lowercase "x".
+    if (svc.FindText(app::TextVar<G::tilePrefix>(), app::ConstText<image::K::LetterX>()) == -1) {
+      svc.ShowMessage(app::ConstText<image::K::WrongDir>(), host::kStyleError);
+      break;
+    }
+    // 7. The prefix.
+    app::WriteText<PrefixEdit>(kCaption, app::TextVar<G::tilePrefix>());
+    // 8-10. Count the entries the search returns, less "." and "..".
+    host::Text pattern = app::JoinTexts({app::TextVar<G::tileDir>(), app::ConstText<image::K::AllPattern>()});
+    app::Assign<G::entryName>(svc.FindFirst(pattern, host::kAttrDirectory, &search));
+    svc.Free(pattern);
+    app::SetInt<G::gridSize>(-2);
+    while (!host::TextEmpty(app::TextVar<G::entryName>())) {
+      app::Assign<G::entryName>(svc.FindNext(host::kAttrDirectory, 0, &search));
+      app::SetInt<G::gridSize>(app::Int<G::gridSize>() + 1);
+    }
+    // 11. No row directories.
+    if (app::Int<G::gridSize>() == 0) {
+      svc.ShowMessage(app::ConstText<image::K::NoTiles>(), host::kStyleError);
+      break;
+    }
+    // 12. The picture's side.
+    app::SetInt<G::tileEdge>(256);
+    app::SetInt<G::mosaicEdge>(static_cast<std::int32_t>(
+        static_cast<std::int64_t>(app::Int<G::gridSize>() * app::ConstDouble<image::K::D256>())));
+    // 13. Size and path.
+    host::Text a = svc.ToText(app::Int<G::mosaicEdge>());
+    host::Text b = svc.ToText(app::Int<G::mosaicEdge>());
+    host::Text s = app::JoinTexts({a, app::ConstText<image::K::Star>(), b});
+    svc.Free(a);
+    svc.Free(b);
+    app::WriteText<SizeEdit>(kCaption, s);
+    svc.Free(s);
+    host::Text t = app::JoinTexts({app::ConstText<image::K::TilePathLabel>(), app::TextVar<G::tileDir>()});
+    app::WriteText<TilePathLabel>(kCaption, t);
+    svc.Free(t);
+  } while (false);
+
+  // 14. The search ends here, also when none was begun.
+  svc.EndFind(search);
+}
+
+void OnPickSavePathClick() {
+  const host::Services svc = app::Svc();
+  app::WriteInt<SaveDialog>(kDialogType, 1);
+  app::WriteText<SaveDialog>(kDialogTitle, app::ConstText<image::K::SavePrompt>());
+  app::WriteText<SaveDialog>(kDialogFilter, app::ConstText<image::K::SaveFilter>());
+  svc.OpenDialog(app::Id<kMainWindow>(), app::Id<SaveDialog>(), app::DialogRefTag());
+  host::Text name = app::ReadText<SaveDialog>(kDialogFileName);
+  // ".bmp" is appended unless the name already ends in it, so that choosing
+  // an existing big.bmp saves to big.bmp and not to big.bmp.bmp.
+  host::Text path = EndsWithBmp(name) ? app::JoinTexts({name}) : app::JoinTexts({name, app::ConstText<image::K::BmpSuffix>()});
+  svc.Free(name);
+  app::Assign<G::outputPath>(path);
+  host::Text s = app::JoinTexts({app::ConstText<image::K::SavePathLabel>(), app::TextVar<G::outputPath>()});
+  app::WriteText<SavePathLabel>(kCaption, s);
+  svc.Free(s);
+}
+
+void OnAboutLabelPress(std::int32_t, std::int32_t, std::int32_t) {
+  app::Svc().OpenTarget(app::PaneaLibrary(), app::ConstText<image::K::AuthorUrl>());
+}
+
+}  // namespace window
