@@ -10,6 +10,7 @@
 
 #include "host/args.h"
 #include "platform/codepage.h"
+#include "platform/graphics/exports_graphics.h"
 #include "platform/paths.h"
 #include "platform/win32.h"
 #include "runtime/text_commands.h"
@@ -193,6 +194,7 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
   }
 
   // Native calls bind by library and entry name, now rather than at the first call.
+  platform::RegisterGraphicsExports();
   natives_.clear();
   for (std::size_t i = 0; i < parsed_.nativeCalls.size(); ++i) {
     const auto& n = parsed_.nativeCalls[i];

@@ -1,0 +1,121 @@
+// The real executable opens its FLTK window on the display: it appears with its
+// title and size, and closing it from the window manager's side ends the
+// process with 0.
+#include <gtest/gtest.h>
+// After the test framework: the X headers define None and friends as macros.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "tests/support/run_program.h"
+
+extern char** environ;
+
+namespace {
+
+std::string WindowName(Display* d, Window w) {
+  Atom netName = XInternAtom(d, "_NET_WM_NAME", False), utf8 = XInternAtom(d, "UTF8_STRING", False);
+  Atom type;
+  int format;
+  unsigned long n, after;
+  unsigned char* data = nullptr;
+  std::string name;
+  if (XGetWindowProperty(d, w, netName, 0, 1024, False, utf8, &type, &format, &n, &after, &data) == Success &&
+      data) {
+    name.assign(reinterpret_cast<char*>(data), n);
+    XFree(data);
+  }
+  if (name.empty()) {
+    char* plain = nullptr;
+    if (XFetchName(d, w, &plain) && plain) {
+      name = plain;
+      XFree(plain);
+    }
+  }
+  return name;
+}
+
+Window FindByName(Display* d, Window root, const std::string& want) {
+  Window r, parent, *kids = nullptr;
+  unsigned n = 0;
+  if (!XQueryTree(d, root, &r, &parent, &kids, &n)) return 0;
+  Window found = 0;
+  for (unsigned i = 0; i < n && !found; ++i) {
+    if (WindowName(d, kids[i]) == want) found = kids[i];
+    else found = FindByName(d, kids[i], want);
+  }
+  if (kids) XFree(kids);
+  return found;
+}
+
+TEST(RealWindow, AppearsWithItsTitleAndClosingItEndsWithZero) {
+  ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under xvfb-run";
+  e2e::Sandbox s("gui");
+  std::string cfg = "XDG_CONFIG_HOME=" + (s.root() / "config").string();
+  std::string display = std::string("DISPLAY=") + getenv("DISPLAY");
+  std::string home = "HOME=" + s.root().string();
+  std::string auth = std::string("XAUTHORITY=") + (getenv("XAUTHORITY") ? getenv("XAUTHORITY") : "");
+  std::vector<char*> env = {cfg.data(), display.data(), home.data(), auth.data(), nullptr};
+  std::string exe = (e2e::BinDir() / "mosalin").string();
+  char* argv[] = {exe.data(), nullptr};
+  pid_t pid;
+  ASSERT_EQ(posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, env.data()), 0);
+
+  Display* d = XOpenDisplay(nullptr);
+  ASSERT_NE(d, nullptr);
+  Window w = 0;
+  for (int i = 0; i < 200 && !w; ++i) {
+    w = FindByName(d, DefaultRootWindow(d), "Mosalin V1.0");
+    if (!w) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_NE(w, 0u) << "no window titled Mosalin V1.0";
+  XWindowAttributes a{};
+  for (int i = 0; i < 100; ++i) {
+    XGetWindowAttributes(d, w, &a);
+    if (a.map_state == IsViewable) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(a.map_state, IsViewable);
+  // The client area is the stored 455 x 288 frame less a Windows-like border
+  // and title bar.
+  EXPECT_EQ(a.width, 449);
+  EXPECT_EQ(a.height, 259);
+
+  // Close it as a window manager does.
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = w;
+  e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+  e.xclient.data.l[1] = CurrentTime;
+  XSendEvent(d, w, False, NoEventMask, &e);
+  XFlush(d);
+
+  int status = -1;
+  for (int i = 0; i < 200; ++i) {
+    int st = 0;
+    if (waitpid(pid, &st, WNOHANG) == pid) {
+      status = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (status == -1) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  EXPECT_EQ(status, 0);
+  XCloseDisplay(d);
+}
+
+}  // namespace

@@ -1,0 +1,46 @@
+// Runs the real executable with the scripted user interface and collects what
+// it shows, for end-to-end tests.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct Run {
+  int status = -1;                      // exit status, or 1000 + signal
+  std::vector<std::string> transcript;  // stdout, one event per line
+  std::string err;                      // stderr
+
+  // Lines of the transcript that start with `prefix`.
+  std::vector<std::string> Lines(const std::string& prefix) const;
+  bool Has(const std::string& line) const;
+  std::string Joined() const;
+};
+
+// A scratch directory per test, with its own configuration directory (drives
+// file, registry) so that runs never touch the user's.
+class Sandbox {
+ public:
+  explicit Sandbox(const std::string& name);
+  ~Sandbox();
+  const std::filesystem::path& root() const { return root_; }
+  std::filesystem::path config() const { return root_ / "config" / "mosalin"; }
+  // Maps a drive letter to a directory under the sandbox (created).
+  std::filesystem::path MapDrive(char letter);
+  // Runs `exe` (default: the built mosalin) with the scenario lines.
+  Run Play(const std::vector<std::string>& scenario,
+           const std::filesystem::path& exe = {}) const;
+
+ private:
+  std::filesystem::path root_;
+  std::string drives_;
+};
+
+std::filesystem::path BinDir();
+// The Windows form of a POSIX path (drive Z:), with backslashes.
+std::string WindowsPath(const std::filesystem::path& p);
+
+}  // namespace e2e
