@@ -76,7 +76,9 @@ void DrawExact(const Picture& p, const Surface& s, double x, double y) {
   RowTarget target(s);
   for (std::int64_t y = y0; y < y1; ++y) {
     const auto sy = static_cast<std::int32_t>(y - iy);
-    const RowCover cover = p.Opaque() ? RowCover::Opaque : p.rows[std::size_t(sy)];
+    const RowCover cover = p.Opaque()        ? RowCover::Opaque
+                           : p.rows.empty() ? RowCover::Mixed
+                                            : p.rows[std::size_t(sy)];
     if (cover == RowCover::Clear) continue;
     std::uint8_t* d = target.Begin(y, x0, n);
     const std::uint8_t* src = p.Row(sy) + sx * 4;

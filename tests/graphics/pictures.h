@@ -1,0 +1,50 @@
+// Writers of small picture files of every format the decoders take, for the
+// graphics tests; each builds the format from its own definition.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace graphics_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// PNG. `sample(x, y, channel)` gives each stored sample (0 .. 2^depth - 1);
+// channels per colour type: 0 grey 1, 2 RGB 3, 3 palette 1, 4 grey+alpha 2,
+// 6 RGBA 4. `plte` holds RGB triples, `trns` the raw tRNS chunk data.
+Bytes MakePng(std::uint32_t width, std::uint32_t height, int colourType, int depth,
+              bool interlaced, const std::function<unsigned(int, int, int)>& sample,
+              const Bytes& plte = {}, const Bytes& trns = {});
+
+// JPEG of `components` (1 grey, 3 RGB, 4 CMYK with an Adobe marker) samples
+// per pixel, rows top-down, optionally progressive.
+Bytes MakeJpeg(int width, int height, int components, const Bytes& samples, bool progressive,
+               int quality = 95);
+
+// GIF: a screen of sw x sh, one frame at (left, top) of w x h with the given
+// indices (row-major), palette of RGB triples, transparent index or -1.
+Bytes MakeGif(int sw, int sh, int left, int top, int w, int h, const Bytes& indices,
+              const Bytes& paletteRgb, int transparent, bool interlaced);
+
+// BMP: the two headers (a BITMAPINFOHEADER grown to `headerSize` bytes), then
+// `extra` (masks or colour table) and the pixel bytes as given.
+Bytes MakeBmp(std::uint32_t headerSize, std::int32_t width, std::int32_t height, int bpp,
+              std::uint32_t compression, const Bytes& extra, const Bytes& pixels,
+              const Bytes& headerTail = {});
+
+void Put32(Bytes& b, std::size_t at, std::uint32_t v);
+
+// A scratch directory removed at destruction, and file writing.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  std::string path;
+  std::string Write(const std::string& name, const Bytes& data) const;
+};
+
+// The UTF-16 Windows form ("Z:\...") of a POSIX path.
+std::u16string WindowsPath(const std::string& posix);
+
+}  // namespace graphics_test
