@@ -323,10 +323,21 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
       return reinterpret_cast<Word>(heap_.CopyText(s));
     }
     case Core::ZeroBytes: {
-      std::int64_t n = IntArg(argc, args, 0);
-      std::uint32_t size = n > 0 ? static_cast<std::uint32_t>(n) : 0;
+      // A count: its 32 bits are read unsigned, so that a picture of 2 GiB or
+      // more (whose size no longer fits a signed integer) still gets its buffer.
+      std::uint32_t size = 0;
+      if (argc >= 1 && args[0].tag == static_cast<std::uint32_t>(host::TypeTag::Double)) {
+        double d = host::AsDouble(args[0]);
+        size = d > 0 && d < 4294967296.0 ? static_cast<std::uint32_t>(d) : 0;
+      } else if (argc >= 1) {
+        size = args[0].low;
+      }
+      if (size > 0xFFFFFFFFu - sizeof(host::BufferHeader)) {
+        std::fprintf(stderr, "velmo: ZeroBytes(%u): more than a byte buffer can hold\n", size);
+        size = 0;
+      }
       auto* b = static_cast<host::BufferHeader*>(
-          heap_.AllocateZeroed(static_cast<std::uint32_t>(sizeof(host::BufferHeader)) + size));
+          heap_.AllocateZeroed(static_cast<std::uint32_t>(sizeof(host::BufferHeader) + size)));
       b->one = 1;
       b->length = size;
       return reinterpret_cast<Word>(b);

@@ -58,7 +58,10 @@ struct GdiObject {
 };
 
 constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFu;
-constexpr std::uint64_t kFileHeaders = 54;
+// The 54 bytes of the file's headers, and the 8-byte header of the one byte
+// buffer that holds the whole file before it is written: a bitmap whose file
+// would not fit a 32-bit size with these is refused.
+constexpr std::uint64_t kFileHeaders = 54 + 8;
 
 std::uint64_t DibStride(std::uint64_t width, unsigned bitsPerPixel) {
   return (width * bitsPerPixel + 31) / 32 * 4;

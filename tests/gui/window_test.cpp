@@ -64,7 +64,12 @@ TEST(RealWindow, AppearsWithItsTitleAndClosingItEndsWithZero) {
   std::string display = std::string("DISPLAY=") + getenv("DISPLAY");
   std::string home = "HOME=" + s.root().string();
   std::string auth = std::string("XAUTHORITY=") + (getenv("XAUTHORITY") ? getenv("XAUTHORITY") : "");
-  std::vector<char*> env = {cfg.data(), display.data(), home.data(), auth.data(), nullptr};
+  std::vector<std::string> passed = {cfg, display, home, auth};
+  for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+    if (const char* v = getenv(keep)) passed.push_back(std::string(keep) + "=" + v);
+  std::vector<char*> env;
+  for (auto& e : passed) env.push_back(e.data());
+  env.push_back(nullptr);
   std::string exe = (e2e::BinDir() / "mosalin").string();
   char* argv[] = {exe.data(), nullptr};
   pid_t pid;
