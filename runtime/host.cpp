@@ -1,6 +1,9 @@
 #include "runtime/host.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <chrono>
 
 #include <cstdio>
 #include <cstdlib>
@@ -96,6 +99,10 @@ bool LogicalArg(std::uint32_t argc, const ArgRecord* args, std::uint32_t i) {
 }
 
 Word IntResult(std::int64_t v) { return static_cast<std::uint32_t>(static_cast<std::int32_t>(v)); }
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 bool IsDriveRoot(const std::string& dir) {
   return (dir.size() == 2 || (dir.size() == 3 && (dir[2] == '\\' || dir[2] == '/'))) &&
@@ -210,6 +217,8 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
     return fail("damaged program image: the start routine lies outside the code");
 
   heap_.SetConstantRange(image, image::kDataSectionSize);
+  profile_ = Profile{};
+  profile_.on = std::getenv("VELMO_PROFILE") != nullptr;
   return true;
 }
 
@@ -276,21 +285,27 @@ Word Host::CallNative(std::uint32_t index, std::uint32_t argc, const Word* argv)
   // Arguments the function declares but the caller did not pass read as 0.
   Word args[platform::kMaxArgs] = {};
   for (std::uint32_t i = 0; i < argc && i < platform::kMaxArgs; ++i) args[i] = argv[i];
-  Word result = e->thunk(args);
+  Word result;
+  if (profile_.on) {
+    double t0 = Now();
+    result = e->thunk(args);
+    double dt = Now() - t0;
+    const std::string& entry = natives_[index].entry;
+    if (entry == "GdipLoadImageFromFile" || entry == "GdipGetImageDimension") {
+      profile_.decode += dt;
+      profile_.loads += entry == "GdipLoadImageFromFile";
+    } else if (entry.rfind("Gdip", 0) == 0) {
+      profile_.draw += dt;
+    }
+  } else {
+    result = e->thunk(args);
+  }
   if (argc != e->args.count) {
     currentNative_ = index;
     ReportRuntimeError(host::kErrorStackDepth);
     currentNative_ = -1;
   }
   return result;
-}
-
-Word Host::NewBuffer(const void* data, std::uint32_t size) {
-  auto* b = static_cast<host::BufferHeader*>(heap_.Allocate(static_cast<std::uint32_t>(sizeof(host::BufferHeader)) + size));
-  b->one = 1;
-  b->length = size;
-  if (size) std::memcpy(reinterpret_cast<std::uint8_t*>(b) + sizeof *b, data, size);
-  return reinterpret_cast<Word>(b);
 }
 
 Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgRecord* args) {
@@ -351,7 +366,14 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
       auto posix = platform::WindowsToPosix(TextArg(argc, args, 0));
       if (!posix) return 0;
       const host::BufferHeader* b = argc >= 2 ? host::AsBuffer(args[1]) : nullptr;
-      return WriteFileAtomically(*posix, host::BufferData(b), host::BufferLength(b)) ? 1 : 0;
+      double t0 = profile_.on ? Now() : 0;
+      bool written = WriteFileAtomically(*posix, host::BufferData(b), host::BufferLength(b));
+      if (profile_.on) {
+        if (profile_.lastProgress >= 0) profile_.exportTime += t0 - profile_.lastProgress;
+        profile_.write += Now() - t0;
+        profile_.lastProgress = -1;
+      }
+      return written ? 1 : 0;
     }
     case Core::ShowMessage:
       if (ui_) ui_->ShowMessage(TextArg(argc, args, 0), static_cast<std::uint32_t>(IntArg(argc, args, 1)));
@@ -424,6 +446,7 @@ void Host::WriteProperty(std::uint32_t, std::uint32_t control, std::uint32_t pro
   if (PropertyStore::IsTextProperty(spec->kind, property))
     text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(low | std::uint64_t(high) << 32));
   auto v = props_.Write(control, property, static_cast<std::int32_t>(low), text);
+  if (profile_.on && spec->kind == window::KindProgressBar) profile_.lastProgress = Now();
   if (v && ui_) ui_->PropertyWritten(*spec, property, *v);
 }
 
@@ -439,6 +462,15 @@ void Host::Finish() {
     Word fn;
     std::memcpy(&fn, reinterpret_cast<void*>(endRoutine_), sizeof fn);
     if (fn) reinterpret_cast<void (*)()>(fn)();
+  }
+  if (profile_.on) {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    std::fprintf(stderr,
+                 "velmo: profile: decode %.3f s (%llu loads), draw %.3f s, export %.3f s, write %.3f s, "
+                 "peak %.1f MiB\n",
+                 profile_.decode, static_cast<unsigned long long>(profile_.loads), profile_.draw,
+                 profile_.exportTime, profile_.write, usage.ru_maxrss / 1024.0);
   }
   if (std::getenv("VELMO_TRACE"))
     std::fprintf(stderr, "velmo: %zu blocks left after the end routine\n", heap_.LiveBlocks());
