@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "tests/support/run_program.h"
+#include "tests/support/tiles.h"
 
 extern char** environ;
 
@@ -57,6 +58,37 @@ Window FindByName(Display* d, Window root, const std::string& want) {
   return found;
 }
 
+e2e::Picture Capture(Display* d, Window w, int width, int height) {
+  XImage* img = XGetImage(d, w, 0, 0, width, height, AllPlanes, ZPixmap);
+  e2e::Picture p(width, height);
+  if (!img) return p;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      unsigned long v = XGetPixel(img, x, y);
+      p.at(x, y) = {static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+                    static_cast<std::uint8_t>(v), 255};
+    }
+  XDestroyImage(img);
+  return p;
+}
+
+void Click(Display* d, Window w, int x, int y) {
+  for (int type : {ButtonPress, ButtonRelease}) {
+    XEvent e{};
+    e.xbutton.type = type;
+    e.xbutton.window = w;
+    e.xbutton.root = DefaultRootWindow(d);
+    e.xbutton.x = x;
+    e.xbutton.y = y;
+    e.xbutton.button = Button1;
+    e.xbutton.same_screen = True;
+    e.xbutton.state = type == ButtonRelease ? Button1Mask : 0;
+    XSendEvent(d, w, True, type == ButtonPress ? ButtonPressMask : ButtonReleaseMask, &e);
+    XFlush(d);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 TEST(RealWindow, AppearsWithItsTitleAndClosingItEndsWithZero) {
   ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under xvfb-run";
   e2e::Sandbox s("gui");
@@ -94,6 +126,40 @@ TEST(RealWindow, AppearsWithItsTitleAndClosingItEndsWithZero) {
   // and title bar.
   EXPECT_EQ(a.width, 449);
   EXPECT_EQ(a.height, 259);
+
+  // What the user sees, kept beside the test for a person to look at.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  e2e::Picture before = Capture(d, w, a.width, a.height);
+  e2e::WritePng("mosalin-window.png", before);
+  // Some pixels differ from the background: the controls were drawn.
+  int distinct = 0;
+  for (const auto& p : before.px) distinct += !(p == before.px[0]);
+  EXPECT_GT(distinct, 1000);
+
+  // The start button before a save file was chosen: the window stays as it
+  // was, apart from the focus, which moves from the first button (the
+  // tile-directory button at 19, 20) to the start button.
+  const int bx = 343, by = 10, bw = 95, bh = 165;
+  Click(d, w, bx + bw / 2, by + bh / 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  e2e::Picture after = Capture(d, w, a.width, a.height);
+  e2e::WritePng("mosalin-window-after-start.png", after);
+  int changed = 0, minX = a.width, minY = a.height, maxX = -1, maxY = -1;
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x) {
+      bool inButton = (x >= bx - 3 && x < bx + bw + 3 && y >= by - 3 && y < by + bh + 3) ||
+                      (x >= 16 && x < 19 + 113 + 3 && y >= 17 && y < 20 + 46 + 3);
+      if (!inButton && !(before.at(x, y) == after.at(x, y))) {
+        ++changed;
+        minX = std::min(minX, x), minY = std::min(minY, y), maxX = std::max(maxX, x), maxY = std::max(maxY, y);
+      }
+    }
+  // The click arrived: the focus left the first button.
+  int focusMoved = 0;
+  for (int y = 20; y < 66; ++y)
+    for (int x = 19; x < 132; ++x) focusMoved += !(before.at(x, y) == after.at(x, y));
+  EXPECT_GT(focusMoved, 0);
+  EXPECT_EQ(changed, 0) << "changed area " << minX << "," << minY << " to " << maxX << "," << maxY;
 
   // Close it as a window manager does.
   XEvent e{};
