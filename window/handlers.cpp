@@ -52,9 +52,10 @@ void OnStartMergeClick() {
   const bool chosen = !host::TextEqual(fileName, app::ConstText<image::K::Empty>());
   svc.Free(fileName);
   if (chosen) {
-    if (host::TextEmpty(app::TextVar<G::tileDir>())) {
-      // No tile directory accepted yet: there is nothing to merge, and a
-      // 1 x 1 picture reported as saved would mislead. Ask for a directory.
+    if (app::Int<G::mosaicEdge>() <= 0) {
+      // No tile directory accepted yet: there is nothing to merge, and an
+      // empty picture written over the output and reported as saved would
+      // mislead. Ask for a directory instead.
       svc.ShowMessage(app::ConstText<image::K::WrongDir>(), host::kStyleError);
     } else {
       mosaic::MergeTiles();
@@ -92,8 +93,9 @@ void OnPickTileDirClick() {
       app::Assign<G::entryName>(svc.FindNext(host::kAttrDirectory, 0, &search));
       app::SetInt<G::gridSize>(app::Int<G::gridSize>() + 1);
     }
-    // 11. No row directories.
-    if (app::Int<G::gridSize>() == 0) {
+    // 11. No row directories. A directory the search cannot read returns no
+    // entry at all, not even "." and "..", and so counts -2: no data either.
+    if (app::Int<G::gridSize>() <= 0) {
       svc.ShowMessage(app::ConstText<image::K::NoTiles>(), host::kStyleError);
       break;
     }

@@ -150,3 +150,29 @@ TEST(AboutLabel, PressingItOpensTheAuthorsPage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StartMerge, AfterOnlyRejectedDirectoriesTheOutputIsLeftAlone) {
+  Sandbox s("rejected");
+  fs::create_directories(s.root() / "tiles" / "000");
+  fs::create_directories(s.root() / "5x");
+  std::ofstream(s.root() / "out.bmp") << "precious";
+  for (const char* dir : {"tiles", "5x"}) {
+    e2e::Run r = s.Play({"folder " + (s.root() / dir).string(), "click 按钮_指定目录",
+                         "save " + (s.root() / "out.bmp").string(), "click 按钮_保存路径", "click 按钮_开始拼合"});
+    EXPECT_EQ(r.Lines("message 64").size(), 0u) << r.Joined();
+    EXPECT_EQ(r.Lines("message 16").back(), kWrongDir) << r.Joined();
+    std::ifstream in(s.root() / "out.bmp");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "precious") << dir;
+  }
+}
+
+TEST(PickTileDir, ADirectoryTheSearchCannotReadHasNoData) {
+  Sandbox s("unreadable");
+  // The browser answers with a directory that is gone by the time it is counted.
+  e2e::Run r = s.Play(Pick(s.root() / "gone" / "2x"));
+  EXPECT_EQ(AfterBrowse(r), (std::vector<std::string>{"set 编辑框_目录名称 8 2x", kNoTiles})) << r.Joined();
+}
+
+}  // namespace
