@@ -223,3 +223,30 @@ TEST(Merge, ProgressForTenBandsRisesByOnePointTwo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Merge, AMapCutIntoTilesComesBackWhole) {
+  Sandbox s("map");
+  fs::path dir = s.root() / "3x", full = s.root() / "full.png";
+  std::string cmd = "'" + (e2e::BinDir() / "mosalin-assets").string() + "' samples '" + dir.string() +
+                    "' 3 11 --full '" + full.string() + "' --jobs 1 >/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  e2e::Run r = s.Play(Merge(dir, s.root() / "out"));
+  ASSERT_TRUE(r.Has(kDone)) << r.Joined();
+  Bmp bmp;
+  ASSERT_TRUE(e2e::ReadBmp(s.root() / "out.bmp", &bmp));
+  Picture map = DecodePng(full);
+  ASSERT_EQ(map.width, 768);
+  ASSERT_EQ(bmp.width, 768);
+  int mismatches = 0;
+  for (int y = 0; y < 768; ++y)
+    for (int x = 0; x < 768; ++x) {
+      auto got = bmp.At(x, y);
+      const Rgba& w = map.at(x, y);
+      mismatches += got[0] != w.b || got[1] != w.g || got[2] != w.r || got[3] != 0;
+    }
+  EXPECT_EQ(mismatches, 0);
+}
+
+}  // namespace
