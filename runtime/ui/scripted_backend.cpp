@@ -16,6 +16,8 @@
 //                   label, in practice): fires event -1 with the position
 //                   (width / 2, height / 2) in the control and modifier state 0
 //   close           close the window: the message loop ends
+//   wait-file PATH  wait (up to 30 s) until PATH exists: lets a test change the
+//                   file system between two actions of one run
 //
 // PATH is a POSIX path (relative paths count from the current directory); the
 // program receives its Windows form in code page 936 ("/home/me/2x/" becomes
@@ -50,6 +52,8 @@
 // "#" and its identifier in hex). In every value CR, LF and backslash are
 // written as \r, \n and \\, so one event is always one line.
 #include "runtime/ui/scripted_backend.h"
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -138,6 +142,7 @@ bool ParseScenario(std::string_view text, const std::string& source, Scenario* o
         {"click", ScenarioAction::Kind::kClick, true},
         {"press", ScenarioAction::Kind::kPress, true},
         {"close", ScenarioAction::Kind::kClose, false},
+        {"wait-file", ScenarioAction::Kind::kWaitFile, true},
     };
     const Keyword* keyword = nullptr;
     for (const Keyword& k : kKeywords)
@@ -149,7 +154,8 @@ bool ParseScenario(std::string_view text, const std::string& source, Scenario* o
     if (keyword->takesArgument && arg.empty()) {
       *error = LineError(source, lineNo, "\"" + std::string(word) + "\" needs " +
                                              (keyword->kind == ScenarioAction::Kind::kFolder ||
-                                                      keyword->kind == ScenarioAction::Kind::kSave
+                                                      keyword->kind == ScenarioAction::Kind::kSave ||
+                                                      keyword->kind == ScenarioAction::Kind::kWaitFile
                                                   ? "a path"
                                                   : "a control name"));
       return false;
@@ -251,6 +257,9 @@ void ScriptedBackend::Play(const ScenarioAction& action) {
     case ScenarioAction::Kind::kSave: saveAnswers_.push_back(action.argument); return;
     case ScenarioAction::Kind::kSaveCancel: saveAnswers_.push_back(std::nullopt); return;
     case ScenarioAction::Kind::kClose: closed_ = true; return;
+    case ScenarioAction::Kind::kWaitFile:
+      for (int i = 0; i < 3000 && ::access(action.argument.c_str(), F_OK) != 0; ++i) ::usleep(10000);
+      return;
     case ScenarioAction::Kind::kClick:
     case ScenarioAction::Kind::kPress: break;
   }

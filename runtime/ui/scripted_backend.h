@@ -19,9 +19,9 @@
 namespace velmo {
 
 struct ScenarioAction {
-  enum class Kind { kFolder, kFolderCancel, kSave, kSaveCancel, kClick, kPress, kClose };
+  enum class Kind { kFolder, kFolderCancel, kSave, kSaveCancel, kClick, kPress, kClose, kWaitFile };
   Kind kind;
-  std::string argument;  // folder/save: the Windows path (ANSI); click/press: the name (UTF-8)
+  std::string argument;  // folder/save: the Windows path (ANSI); click/press: the name (UTF-8); wait-file: the POSIX path
   int line = 0;          // 1-based line in the scenario file
 };
 

@@ -5,7 +5,9 @@
 
 #include <spng.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "tests/support/run_program.h"
 #include "tests/support/tiles.h"
@@ -247,6 +249,36 @@ TEST(Merge, AMapCutIntoTilesComesBackWhole) {
       mismatches += got[0] != w.b || got[1] != w.g || got[2] != w.r || got[3] != 0;
     }
   EXPECT_EQ(mismatches, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Merge, ABandAddedAfterTheCountFallsOutsideAndTheProgressPasses120) {
+  Sandbox s("late-band");
+  fs::path dir = s.root() / "2x";
+  auto tiles = e2e::MakeTileSet(dir, 2, 2);
+  fs::path go = s.root() / "go";
+  s.Start({"folder " + dir.string(), "click 按钮_指定目录", "save " + (s.root() / "out").string(),
+           "click 按钮_保存路径", "wait-file " + go.string(), "click 按钮_开始拼合"});
+  // Once the directory was counted (two bands), a third band appears.
+  for (int i = 0; i < 500; ++i) {
+    auto lines = s.TranscriptSoFar();
+    if (std::find(lines.begin(), lines.end(), "dialog 请选择拼合后的图片保存地址:") != lines.end()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  e2e::MakeTileSet(s.root() / "extra" / "2x", 3, 2);
+  fs::rename(s.root() / "extra" / "2x" / "002", dir / "002");
+  std::ofstream(go) << "go";
+  e2e::Run r = s.Finish();
+  ASSERT_TRUE(r.Has("set 编辑框_大图尺寸 8 512*512")) << r.Joined();
+  ASSERT_TRUE(r.Has(kDone)) << r.Joined();
+  EXPECT_EQ(Progress(r), (std::vector<int>{30, 60, 90, 120, 150, 180}));
+  Bmp bmp;
+  ASSERT_TRUE(e2e::ReadBmp(s.root() / "out.bmp", &bmp));
+  EXPECT_EQ(bmp.width, 512);
+  ExpectPixels(bmp, 512, tiles, nullptr);  // the third band is lost
 }
 
 }  // namespace

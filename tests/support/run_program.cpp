@@ -64,7 +64,13 @@ static std::string Slurp(const fs::path& p) {
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-Run Sandbox::Play(const std::vector<std::string>& scenario, const fs::path& exeArg) const {
+Run Sandbox::Play(const std::vector<std::string>& scenario, const fs::path& exe) const {
+  Sandbox& self = const_cast<Sandbox&>(*this);
+  self.Start(scenario, exe);
+  return self.Finish();
+}
+
+void Sandbox::Start(const std::vector<std::string>& scenario, const fs::path& exeArg) {
   fs::path exe = exeArg.empty() ? BinDir() / "mosalin" : exeArg;
   fs::path script = root_ / "scenario.txt", out = root_ / "stdout.txt", err = root_ / "stderr.txt";
   {
@@ -86,17 +92,28 @@ Run Sandbox::Play(const std::vector<std::string>& scenario, const fs::path& exeA
   posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::string path = exe.string();
   char* argv[] = {path.data(), nullptr};
-  Run r;
   pid_t pid;
-  if (posix_spawn(&pid, path.c_str(), &fa, nullptr, argv, envp.data()) == 0) {
+  pid_ = posix_spawn(&pid, path.c_str(), &fa, nullptr, argv, envp.data()) == 0 ? pid : -1;
+  posix_spawn_file_actions_destroy(&fa);
+}
+
+std::vector<std::string> Sandbox::TranscriptSoFar() const {
+  std::vector<std::string> lines;
+  std::istringstream in(Slurp(root_ / "stdout.txt"));
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+Run Sandbox::Finish() {
+  Run r;
+  if (pid_ > 0) {
     int st = 0;
-    waitpid(pid, &st, 0);
+    waitpid(pid_, &st, 0);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
   }
-  posix_spawn_file_actions_destroy(&fa);
-  std::istringstream lines(Slurp(out));
-  for (std::string l; std::getline(lines, l);) r.transcript.push_back(l);
-  r.err = Slurp(err);
+  pid_ = -1;
+  r.transcript = TranscriptSoFar();
+  r.err = Slurp(root_ / "stderr.txt");
   return r;
 }
 

@@ -33,10 +33,16 @@ class Sandbox {
   // Runs `exe` (default: the built mosalin) with the scenario lines.
   Run Play(const std::vector<std::string>& scenario,
            const std::filesystem::path& exe = {}) const;
+  // The same, in two steps: Start returns at once; Transcript reads what the
+  // program has shown so far; Finish waits for its end.
+  void Start(const std::vector<std::string>& scenario, const std::filesystem::path& exe = {});
+  std::vector<std::string> TranscriptSoFar() const;
+  Run Finish();
 
  private:
   std::filesystem::path root_;
   std::string drives_;
+  int pid_ = -1;
 };
 
 std::filesystem::path BinDir();
