@@ -24,23 +24,11 @@ void TestFixedPathMerge() {
   // 1-2. The fixed directory (a constant of the image, which Free leaves
   // alone) and its prefix; no check of the name.
   app::Assign<G::tileDir>(const_cast<char*>(app::ConstText<image::K::FixedMergeDir>()));
-  const std::int32_t len = svc.TextLength(app::TextVar<G::tileDir>());
-  const std::int32_t pos = svc.FindTextBack(app::TextVar<G::tileDir>(), app::ConstText<image::K::Backslash>());
-  const auto n = static_cast<std::int32_t>(static_cast<std::int64_t>(static_cast<double>(len) - pos));
-  app::Assign<G::tilePrefix>(svc.RightText(app::TextVar<G::tileDir>(), n));
-
+  mosaic::DeriveTilePrefix();
   // 3. The count; the search it used stays open in the handle.
-  host::Text pattern = app::JoinTexts({app::TextVar<G::tileDir>(), app::ConstText<image::K::AllPattern>()});
-  app::Assign<G::entryName>(svc.FindFirst(pattern, host::kAttrDirectory, &search));
-  svc.Free(pattern);
-  app::SetInt<G::gridSize>(-2);
-  while (!host::TextEmpty(app::TextVar<G::entryName>())) {
-    app::Assign<G::entryName>(svc.FindNext(host::kAttrDirectory, 0, &search));
-    app::SetInt<G::gridSize>(app::Int<G::gridSize>() + 1);
-  }
+  mosaic::CountRowDirectories(search);
   // 4. The side.
-  app::SetInt<G::mosaicEdge>(static_cast<std::int32_t>(
-      static_cast<std::int64_t>(app::Int<G::gridSize>() * app::ConstDouble<image::K::D256>())));
+  mosaic::SetMosaicEdge();
 
   // 5. The merge, with the handle the count left open.
   mosaic::ComposeAndSave(search, mosaic::MergeKind::FixedPathTest);

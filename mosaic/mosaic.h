@@ -12,6 +12,14 @@ namespace mosaic {
 // Draws the tile directory band by band into one bitmap, writes the BMP file
 // to the output path and reports the outcome.
 void MergeTiles();
+// tilePrefix := the last component of tileDir.
+void DeriveTilePrefix();
+// gridSize := the number of sub-directories of tileDir, counted with the
+// caller's search handle (the search is left open in it); entryName ends empty.
+void CountRowDirectories(host::Word& search);
+// mosaicEdge := gridSize x 256, truncated.
+void SetMosaicEdge();
+
 // Which merge runs: the window's (reports its outcome, writes outputPath) or
 // the fixed-path test's (writes its fixed file, reports only a bitmap failure).
 enum class MergeKind { Window, FixedPathTest };

@@ -71,10 +71,7 @@ void OnPickTileDirClick() {
   // 1. The directory from the folder browser (empty when cancelled).
   app::Assign<G::tileDir>(svc.BrowseFolder(app::PaneaLibrary(), app::ConstText<image::K::FolderPrompt>()));
   // 2-5. Its own name, after the last backslash: the tile prefix.
-  const std::int32_t len = svc.TextLength(app::TextVar<G::tileDir>());
-  const std::int32_t pos = svc.FindTextBack(app::TextVar<G::tileDir>(), app::ConstText<image::K::Backslash>());
-  const auto n = static_cast<std::int32_t>(static_cast<std::int64_t>(static_cast<double>(len) - pos));
-  app::Assign<G::tilePrefix>(svc.RightText(app::TextVar<G::tileDir>(), n));
+  mosaic::DeriveTilePrefix();
 
   do {
     // 6. The name must contain a lowercase "x".
@@ -85,14 +82,7 @@ void OnPickTileDirClick() {
     // 7. The prefix.
     app::WriteText<PrefixEdit>(kCaption, app::TextVar<G::tilePrefix>());
     // 8-10. Count the entries the search returns, less "." and "..".
-    host::Text pattern = app::JoinTexts({app::TextVar<G::tileDir>(), app::ConstText<image::K::AllPattern>()});
-    app::Assign<G::entryName>(svc.FindFirst(pattern, host::kAttrDirectory, &search));
-    svc.Free(pattern);
-    app::SetInt<G::gridSize>(-2);
-    while (!host::TextEmpty(app::TextVar<G::entryName>())) {
-      app::Assign<G::entryName>(svc.FindNext(host::kAttrDirectory, 0, &search));
-      app::SetInt<G::gridSize>(app::Int<G::gridSize>() + 1);
-    }
+    mosaic::CountRowDirectories(search);
     // 11. No row directories. A directory the search cannot read returns no
     // entry at all, not even "." and "..", and so counts -2: no data either.
     if (app::Int<G::gridSize>() <= 0) {
@@ -101,8 +91,7 @@ void OnPickTileDirClick() {
     }
     // 12. The picture's side.
     app::SetInt<G::tileEdge>(256);
-    app::SetInt<G::mosaicEdge>(static_cast<std::int32_t>(
-        static_cast<std::int64_t>(app::Int<G::gridSize>() * app::ConstDouble<image::K::D256>())));
+    mosaic::SetMosaicEdge();
     // 13. Size and path.
     host::Text a = svc.ToText(app::Int<G::mosaicEdge>());
     host::Text b = svc.ToText(app::Int<G::mosaicEdge>());
