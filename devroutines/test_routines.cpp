@@ -18,7 +18,6 @@ const host::BufferHeader* FileBytesOrEmpty() {
 }  // namespace
 
 void TestFixedPathMerge() {
-  const host::Services svc = app::Svc();
   Word search = 0;
 
   // 1-2. The fixed directory (a constant of the image, which Free leaves
