@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/graphics/big_block.h"
+
 namespace velmo {
 
 void BlockHeap::SetConstantRange(const void* begin, std::size_t size) {
@@ -12,37 +14,48 @@ void BlockHeap::SetConstantRange(const void* begin, std::size_t size) {
   constSize_ = size;
 }
 
-void* BlockHeap::Track(void* p, std::uint32_t bytes) {
+void BlockHeap::Release(void* block, std::size_t mappedBytes) {
+  if (mappedBytes) graphics::UnmapBigBlock(block, mappedBytes);
+  else std::free(block);
+}
+
+void* BlockHeap::Track(void* p, std::uint32_t bytes, bool mapped) {
   if (!p) {
     if (exhausted_) exhausted_(bytes);
     std::fprintf(stderr, "velmo: out of memory (%u bytes)\n", bytes);
     std::_Exit(1);
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  live_.insert(p);
+  live_.emplace(p, mapped ? bytes : 0);
   return p;
 }
 
 void* BlockHeap::Allocate(std::uint32_t bytes) {
+  if (bytes >= graphics::kBigBlockBytes)
+    return Track(graphics::MapBigBlock(bytes, kPayloadOffset), bytes, true);
   // A zero-byte request still gets a distinct block the program can free.
-  return Track(std::malloc(bytes ? bytes : 1), bytes);
+  return Track(std::malloc(bytes ? bytes : 1), bytes, false);
 }
 
 void* BlockHeap::AllocateZeroed(std::uint32_t bytes) {
-  return Track(std::calloc(bytes ? bytes : 1, 1), bytes);
+  if (bytes >= graphics::kBigBlockBytes)
+    return Track(graphics::MapBigBlock(bytes, kPayloadOffset), bytes, true);
+  return Track(std::calloc(bytes ? bytes : 1, 1), bytes, false);
 }
 
 BlockHeap::FreeResult BlockHeap::Free(void* block) {
   if (!block) return FreeResult::Null;
   auto* p = static_cast<const std::uint8_t*>(block);
+  std::size_t mappedBytes = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (constBegin_ && p >= constBegin_ && p < constBegin_ + constSize_) return FreeResult::Constant;
     auto it = live_.find(block);
     if (it == live_.end()) return FreeResult::Unknown;
+    mappedBytes = it->second;
     live_.erase(it);
   }
-  std::free(block);
+  Release(block, mappedBytes);
   return FreeResult::Freed;
 }
 
@@ -53,7 +66,7 @@ std::size_t BlockHeap::LiveBlocks() const {
 
 void BlockHeap::ReleaseAll() {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (void* p : live_) std::free(p);
+  for (const auto& [p, mappedBytes] : live_) Release(p, mappedBytes);
   live_.clear();
 }
 

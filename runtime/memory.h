@@ -10,7 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace velmo {
 
@@ -28,6 +28,12 @@ class BlockHeap {
   // Like Allocate, but memory is zeroed (cheaply, by the kernel for large blocks).
   void* AllocateZeroed(std::uint32_t bytes);
 
+  // Blocks of a MiB or more get a mapping of their own (zeroed by the
+  // kernel) placed so that the byte `kPayloadOffset` into the block (where a
+  // byte buffer's data starts) is aligned to 2 MiB: the data can then go to a
+  // file by direct I/O, without a copy through the page cache.
+  static constexpr std::size_t kPayloadOffset = 8;
+
   enum class FreeResult { Freed, Null, Constant, Unknown };
   FreeResult Free(void* block);
 
@@ -40,10 +46,12 @@ class BlockHeap {
   char* CopyText(const std::string& text);
 
  private:
-  void* Track(void* p, std::uint32_t bytes);
+  void* Track(void* p, std::uint32_t bytes, bool mapped);
+  static void Release(void* block, std::size_t mappedBytes);
 
   mutable std::mutex mutex_;
-  std::unordered_set<void*> live_;
+  // Live blocks and, for mapped ones, their size (0: from malloc).
+  std::unordered_map<void*, std::size_t> live_;
   const std::uint8_t* constBegin_ = nullptr;
   std::size_t constSize_ = 0;
   ExhaustedHandler exhausted_;

@@ -11,7 +11,8 @@ namespace velmo {
 // `posixPath`, replacing it atomically.
 //
 // The bytes go to a new temporary file in the same directory (created with
-// O_EXCL under a unique name), are flushed with fsync, and only then is the
+// O_EXCL under a unique name; a large page-aligned buffer by direct I/O where
+// the file system takes it), are flushed with fsync, and only then is the
 // temporary file renamed over the target, so a reader sees either the old file
 // or the complete new one. The directory is synced afterwards so that the
 // rename survives a crash.

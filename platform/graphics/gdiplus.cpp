@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/graphics/decode_ahead.h"
 #include "platform/graphics/draw.h"
 #include "platform/graphics/handles.h"
 #include "platform/graphics/picture.h"
@@ -39,8 +40,6 @@
 
 namespace graphics {
 namespace {
-
-constexpr off_t kMaxFileBytes = off_t(1) << 30;
 
 struct ImageObject {
   Picture picture;
@@ -56,6 +55,8 @@ struct GdipState {
   ULONG_PTR lastToken = 0;
   HandleTable<ImageObject> images{2};
   HandleTable<GraphicsObject> graphics{3};
+  // Tiles decoded ahead of their load, while the library runs.
+  DecodeAhead ahead;
 
   bool Started() const { return !tokens.empty(); }
 };
@@ -84,35 +85,6 @@ GpStatus HookNotification(ULONG_PTR* token) {
   return Gdiplus::Ok;
 }
 void UnhookNotification(ULONG_PTR) {}
-
-// The whole file, or a status.
-GpStatus ReadWholeFile(const std::string& path, std::unique_ptr<std::uint8_t[]>& data,
-                       std::size_t& size) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? Gdiplus::FileNotFound
-                                                                        : Gdiplus::Win32Error;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return Gdiplus::Win32Error;
-  if (st.st_size > kMaxFileBytes) return Gdiplus::OutOfMemory;
-  size = std::size_t(st.st_size);
-  data.reset(new (std::nothrow) std::uint8_t[size ? size : 1]);
-  if (!data) return Gdiplus::OutOfMemory;
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::read(fd, data.get() + got, size - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Gdiplus::Win32Error;
-    if (n == 0) break;  // the file shrank: decode what there is
-    got += std::size_t(n);
-  }
-  size = got;
-  return Gdiplus::Ok;
-}
 
 }  // namespace
 }  // namespace graphics
@@ -149,6 +121,7 @@ void GdiplusShutdown(ULONG_PTR token) {
   handles.clear();
   g.graphics.ForEach([&](std::uint32_t h, GraphicsObject&) { handles.push_back(h); });
   for (std::uint32_t h : handles) g.graphics.Remove(h);
+  g.ahead.Stop();
 }
 
 GpStatus GdipCreateFromHDC(HDC dc, GpGraphics** graphics) {
@@ -189,12 +162,8 @@ GpStatus GdipLoadImageFromFile(const WCHAR* path, GpImage** image) {
   if (!posix) return Gdiplus::FileNotFound;
 
   // Reading and decoding need no lock.
-  std::unique_ptr<std::uint8_t[]> data;
-  std::size_t size = 0;
-  if (GpStatus s = ReadWholeFile(*posix, data, size); s != Gdiplus::Ok) return s;
   auto object = std::make_unique<ImageObject>();
-  if (GpStatus s = DecodePicture({data.get(), size}, object->picture); s != Gdiplus::Ok) return s;
-  data.reset();
+  if (GpStatus s = g.ahead.Load(*posix, object->picture); s != Gdiplus::Ok) return s;
 
   std::lock_guard lock(g.lock);
   if (!g.Started()) return Gdiplus::GdiplusNotInitialized;
