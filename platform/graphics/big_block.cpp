@@ -22,7 +22,7 @@ void* MapBigBlock(std::size_t bytes, std::size_t lead) {
   if (bytes == 0 || lead >= page || bytes > SIZE_MAX - 2 * kHuge) return nullptr;
   // Room to slide the block to the wanted alignment; the slack is unmapped.
   const std::size_t length = bytes + kHuge;
-  void* raw = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* raw = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const auto base = reinterpret_cast<std::uintptr_t>(raw);
   const std::uintptr_t block = (base + lead + kHuge - 1) / kHuge * kHuge - lead;

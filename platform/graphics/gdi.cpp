@@ -25,6 +25,8 @@
 //    need a palette) and header sizes below 40 are refused with 0.
 #include "platform/graphics/gdi.h"
 
+#include "platform/graphics/big_block.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -52,7 +54,12 @@ struct GdiObject {
   GdiObject(const GdiObject&) = delete;
   GdiObject& operator=(const GdiObject&) = delete;
   ~GdiObject() {
-    if (kind == Kind::Bitmap) std::free(surface.bits);
+    if (kind != Kind::Bitmap) return;
+    const std::size_t bytes = surface.stride * std::size_t(surface.height);
+    if (bytes >= graphics::kBigBlockBytes)
+      graphics::UnmapBigBlock(surface.bits, bytes);
+    else
+      std::free(surface.bits);
   }
   bool IsDc() const { return kind != Kind::Bitmap; }
 };
@@ -305,8 +312,10 @@ HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
   const std::uint64_t stride = DibStride(std::uint64_t(width), depth);
   const std::uint64_t bytes = stride * std::uint64_t(height);
   if (bytes + kFileHeaders > kMaxFileSize) return 0;
-  // calloc of a large block takes fresh zero pages from the kernel.
-  auto* pixels = static_cast<std::uint8_t*>(std::calloc(bytes, 1));
+  // Fresh zero pages from the kernel; a large bitmap gets a mapping of its
+  // own, faulted in at once rather than page by page while tiles are drawn.
+  auto* pixels = static_cast<std::uint8_t*>(bytes >= graphics::kBigBlockBytes ? graphics::MapBigBlock(bytes)
+                                                                             : std::calloc(bytes, 1));
   if (!pixels) return 0;
   auto bm = std::make_unique<GdiObject>(Kind::Bitmap);
   bm->surface = {pixels, width, height, depth, std::size_t(stride)};
