@@ -5,11 +5,17 @@
 //
 // Safety: the header's size is checked against the picture limits before the
 // pixel buffer is allocated, and the decoder writes into that buffer only, so
-// image data that inflates beyond the header's size cannot grow it. Ancillary
+// image data that inflates beyond the header's size cannot grow it. The
+// decoder stops at the last row and never inflates what follows; the stream is
+// then inflated once more, into a small scratch buffer and only up to one byte
+// past what the header needs, and refused when it goes on (a decompression
+// bomb, or data that is not the picture the header describes). Ancillary
 // chunks are bounded (4 MiB each, 16 MiB together); corrupt critical chunks
 // (bad CRC included) fail the decode.
 #include <spng.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -24,6 +30,65 @@ constexpr std::size_t kChunkCacheLimit = std::size_t(16) << 20;
 struct CtxFree {
   void operator()(spng_ctx* c) const { spng_ctx_free(c); }
 };
+
+// Bytes of filtered rows the header's picture needs (all seven passes when
+// interlaced).
+std::uint64_t RowBytes(const spng_ihdr& h) {
+  static constexpr int kChannels[] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
+  const std::uint64_t bitsPerPixel =
+      std::uint64_t(h.color_type < 7 ? kChannels[h.color_type] : 4) * h.bit_depth;
+  auto pass = [&](std::uint64_t w, std::uint64_t rows) {
+    return w && rows ? rows * (1 + (w * bitsPerPixel + 7) / 8) : 0;
+  };
+  if (!h.interlace_method) return pass(h.width, h.height);
+  static constexpr int kPass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  std::uint64_t total = 0;
+  for (const auto& p : kPass) {
+    std::uint64_t w = h.width > std::uint32_t(p[0]) ? (h.width - p[0] + p[2] - 1) / p[2] : 0;
+    std::uint64_t rows = h.height > std::uint32_t(p[1]) ? (h.height - p[1] + p[3] - 1) / p[3] : 0;
+    total += pass(w, rows);
+  }
+  return total;
+}
+
+// Whether the image data stream of `file` inflates to more than `needed`
+// bytes: the stream is inflated once more into a small scratch buffer, up to
+// one byte past what is needed.
+bool InflatesBeyond(std::span<const std::uint8_t> file, std::uint64_t needed) {
+  auto be32 = [&](std::size_t at) {
+    return std::uint32_t(file[at]) << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3];
+  };
+  // A raw inflate: the two-byte zlib header is skipped and no checksum is
+  // computed (the decode has already checked it where it read the stream).
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return true;
+  std::uint64_t headerLeft = 2;
+  std::uint8_t scratch[16384];
+  std::uint64_t produced = 0;
+  bool beyond = false, done = false;
+  for (std::size_t at = 8; !done && at + 12 <= file.size();) {
+    std::uint64_t len = be32(at);
+    if (at + 12 + len > file.size()) break;
+    if (std::memcmp(&file[at + 4], "IDAT", 4) == 0) {
+      const std::uint64_t skip = std::min(len, headerLeft);
+      headerLeft -= skip;
+      z.next_in = const_cast<Bytef*>(&file[at + 8 + skip]);
+      z.avail_in = static_cast<uInt>(len - skip);
+      while (z.avail_in && !done) {
+        z.next_out = scratch;
+        z.avail_out = sizeof scratch;
+        int rc = inflate(&z, Z_NO_FLUSH);
+        produced += sizeof scratch - z.avail_out;
+        if (produced > needed) beyond = done = true;
+        if (rc != Z_OK) done = true;
+      }
+    }
+    at += 12 + len;
+  }
+  inflateEnd(&z);
+  return beyond;
+}
 
 }  // namespace
 
@@ -52,6 +117,7 @@ GpStatus DecodePng(std::span<const std::uint8_t> file, Picture& out) {
   std::uint8_t* px = out.bgrx.get();
   if (spng_decode_image(ctx.get(), px, size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0)
     return Gdiplus::GenericError;
+  if (InflatesBeyond(file, RowBytes(ihdr))) return Gdiplus::GenericError;
 
   // RGBA -> blue, green, red, 0 in place; alpha to its own plane.
   const std::size_t pixels = size / 4;
