@@ -31,7 +31,7 @@ struct TileSet {
   TileSet(int rows, int cols) {
     zoom = dir.path + "/2x";
     for (int r = 0; r < rows; ++r) {
-      char row[8];
+      char row[16];
       std::snprintf(row, sizeof row, "%03d", r);
       std::filesystem::create_directories(zoom + "/" + row);
       for (int c = 0; c < cols; ++c) Write(r, c, Tile(r * 100 + c));
