@@ -41,7 +41,7 @@ class UiBackend {
  public:
   virtual ~UiBackend() = default;
 
-  // Creates the window and its controls from the spec and shows it. Fires the
+  // Creates the window and its controls from `spec` and shows it. Fires the
   // window's created event (through `sink`) once, before any input.
   virtual void CreateMainWindow(const WindowSpec& spec, EventSink sink) = 0;
   // Runs until the main window is closed.
