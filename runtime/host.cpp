@@ -383,7 +383,7 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
     case Core::OpenDialog: {
       if (argc < 1 || !ui_) return 0;
       ControlState* st = props_.State(args[0].high);
-      const ControlSpec* spec = props_.Spec(args[0].high);
+      const ControlLayout* spec = props_.Spec(args[0].high);
       if (!st || !spec || spec->kind != window::KindCommonDialog) {
         std::fprintf(stderr, "velmo: OpenDialog: %s is not a common dialog\n", Hex(args[0].high).c_str());
         return 0;
@@ -437,7 +437,7 @@ Word Host::ReadProperty(std::uint32_t, std::uint32_t control, std::uint32_t prop
 void Host::WriteProperty(std::uint32_t, std::uint32_t control, std::uint32_t property,
                          std::uint32_t low, std::uint32_t high) {
   if (spec_ && control == 0) control = spec_->window.id;
-  const ControlSpec* spec = props_.Spec(control);
+  const ControlLayout* spec = props_.Spec(control);
   if (!spec) {
     std::fprintf(stderr, "velmo: property %u of unknown control %s written\n", property, Hex(control).c_str());
     return;
@@ -490,7 +490,7 @@ void Host::RunMessageLoop() {
 
 void Host::LoadStartWindow(std::uint32_t windowId) {
   std::string error;
-  auto spec = BuildWindowSpec(parsed_.form, windowId, &error);
+  auto spec = BuildWindowLayout(parsed_.form, windowId, &error);
   if (!spec) {
     std::fprintf(stderr, "velmo: cannot create window %s: %s\n", Hex(windowId).c_str(), error.c_str());
     ExitProcess(5);
@@ -509,7 +509,7 @@ void Host::LoadStartWindow(std::uint32_t windowId) {
 
 void Host::FireEvent(std::uint32_t control, std::int32_t event, const std::int32_t* args, int argc) {
   if (!spec_) return;
-  const ControlSpec* c = spec_->Find(control);
+  const ControlLayout* c = spec_->Find(control);
   if (!c) return;
   for (const auto& b : c->events)
     if (b.event == event) {

@@ -15,7 +15,7 @@
 #include "runtime/memory.h"
 #include "runtime/properties.h"
 #include "runtime/ui/backend.h"
-#include "runtime/ui/window_spec.h"
+#include "runtime/ui/window_layout.h"
 
 namespace velmo {
 
@@ -87,7 +87,7 @@ class Host {
   std::vector<BoundNative> natives_;
   BlockHeap heap_;
   PropertyStore props_;
-  std::optional<WindowSpec> spec_;
+  std::optional<WindowLayout> spec_;
   std::unique_ptr<UiBackend> ui_;
   SearchTable searches_;
   host::Word endRoutine_ = 0;

@@ -4,7 +4,7 @@
 
 namespace velmo {
 
-void PropertyStore::Reset(const WindowSpec& spec) {
+void PropertyStore::Reset(const WindowLayout& spec) {
   spec_ = &spec;
   state_.clear();
   state_[spec.window.id].text = spec.window.caption;
@@ -34,7 +34,7 @@ ControlState* PropertyStore::State(std::uint32_t control) {
 
 std::optional<PropertyValue> PropertyStore::Write(std::uint32_t control, std::uint32_t property,
                                                   std::int32_t number, const char* text) {
-  const ControlSpec* spec = Spec(control);
+  const ControlLayout* spec = Spec(control);
   ControlState* st = State(control);
   if (!spec || !st) return std::nullopt;
   PropertyValue v;
@@ -62,7 +62,7 @@ std::optional<PropertyValue> PropertyStore::Write(std::uint32_t control, std::ui
 }
 
 std::optional<PropertyValue> PropertyStore::Read(std::uint32_t control, std::uint32_t property) const {
-  const ControlSpec* spec = Spec(control);
+  const ControlLayout* spec = Spec(control);
   auto it = state_.find(control);
   if (!spec || it == state_.end()) return std::nullopt;
   const ControlState& st = it->second;

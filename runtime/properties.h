@@ -9,7 +9,7 @@
 #include <string>
 
 #include "runtime/ui/backend.h"
-#include "runtime/ui/window_spec.h"
+#include "runtime/ui/window_layout.h"
 
 namespace velmo {
 
@@ -24,7 +24,7 @@ struct ControlState {
 
 class PropertyStore {
  public:
-  void Reset(const WindowSpec& spec);
+  void Reset(const WindowLayout& spec);
   bool Has(std::uint32_t control) const { return state_.count(control) != 0; }
 
   // Whether `property` of a control of this kind holds a text.
@@ -39,10 +39,10 @@ class PropertyStore {
   std::optional<PropertyValue> Read(std::uint32_t control, std::uint32_t property) const;
 
   ControlState* State(std::uint32_t control);
-  const ControlSpec* Spec(std::uint32_t control) const { return spec_ ? spec_->Find(control) : nullptr; }
+  const ControlLayout* Spec(std::uint32_t control) const { return spec_ ? spec_->Find(control) : nullptr; }
 
  private:
-  const WindowSpec* spec_ = nullptr;
+  const WindowLayout* spec_ = nullptr;
   std::map<std::uint32_t, ControlState> state_;
 };
 

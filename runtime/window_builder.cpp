@@ -14,8 +14,8 @@ std::string Hex(std::uint32_t v) {
   return s.str();
 }
 
-ControlSpec FromRecord(const image::FormRecord& r) {
-  ControlSpec c;
+ControlLayout FromRecord(const image::FormRecord& r) {
+  ControlLayout c;
   c.id = r.id;
   c.kind = r.kind;
   c.name = r.name;
@@ -37,9 +37,9 @@ ControlSpec FromRecord(const image::FormRecord& r) {
 
 }  // namespace
 
-std::optional<WindowSpec> BuildWindowSpec(const image::Form& form, std::uint32_t windowId,
+std::optional<WindowLayout> BuildWindowLayout(const image::Form& form, std::uint32_t windowId,
                                           std::string* error) {
-  auto fail = [&](const std::string& why) -> std::optional<WindowSpec> {
+  auto fail = [&](const std::string& why) -> std::optional<WindowLayout> {
     if (error) *error = why;
     return std::nullopt;
   };
@@ -48,7 +48,7 @@ std::optional<WindowSpec> BuildWindowSpec(const image::Form& form, std::uint32_t
   if (form.records.empty() || form.records[0].kind != window::KindWindow)
     return fail("the form's first record is not the window's own");
 
-  WindowSpec spec;
+  WindowLayout spec;
   spec.window = FromRecord(form.records[0]);
   spec.window.id = windowId;  // the record's own entry id stands for the window
   spec.window.absLeft = spec.window.left;
@@ -73,7 +73,7 @@ std::optional<WindowSpec> BuildWindowSpec(const image::Form& form, std::uint32_t
         return fail("control " + Hex(c.id) + " names parent " + Hex(parent) +
                     ", which is not a control of the form");
       if (++steps > spec.controls.size()) return fail("the parents of control " + Hex(c.id) + " form a cycle");
-      const ControlSpec& p = spec.controls[it->second];
+      const ControlLayout& p = spec.controls[it->second];
       x += p.left;
       y += p.top;
       parent = p.parent;

@@ -7,14 +7,14 @@
 #include <string>
 
 #include "image/form_segment.h"
-#include "runtime/ui/window_spec.h"
+#include "runtime/ui/window_layout.h"
 
 namespace velmo {
 
 // The window whose identifier is `windowId`. Fails (nullopt, *error set) when
 // the form describes another window, a parent is not a control of the form,
 // or parents form a cycle.
-std::optional<WindowSpec> BuildWindowSpec(const image::Form& form, std::uint32_t windowId,
+std::optional<WindowLayout> BuildWindowLayout(const image::Form& form, std::uint32_t windowId,
                                           std::string* error);
 
 }  // namespace velmo

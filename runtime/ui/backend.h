@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "runtime/ui/window_spec.h"
+#include "runtime/ui/window_layout.h"
 
 namespace velmo {
 
@@ -43,7 +43,7 @@ class UiBackend {
 
   // Creates the window and its controls from `spec` and shows it. Fires the
   // window's created event (through `sink`) once, before any input.
-  virtual void CreateMainWindow(const WindowSpec& spec, EventSink sink) = 0;
+  virtual void CreateMainWindow(const WindowLayout& spec, EventSink sink) = 0;
   // Runs until the main window is closed.
   virtual void RunMessageLoop() = 0;
 
@@ -53,7 +53,7 @@ class UiBackend {
   // at once without handling input. Writes that change nothing on screen
   // (the dialog's type, title, filter, file name) are passed on as well, so
   // that the scripted backend can record every write.
-  virtual void PropertyWritten(const ControlSpec& control, std::uint32_t property,
+  virtual void PropertyWritten(const ControlLayout& control, std::uint32_t property,
                                const PropertyValue& value) = 0;
 
   // Modal dialogs. Paths are Windows paths in ANSI.

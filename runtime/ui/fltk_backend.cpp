@@ -4,7 +4,7 @@
 // 26 px title bar (see FltkBackend::kBorder). Every control is placed at its
 // absolute position in the client area with its stored size; in FLTK the
 // children of a group use window coordinates too, so a control inside a group
-// box is made at ControlSpec::absLeft/absTop and added to the group's widget.
+// box is made at ControlLayout::absLeft/absTop and added to the group's widget.
 //
 // Kinds: group box -> Fl_Group drawn as an engraved frame without a caption;
 // label -> a flat box with the caption at its top left (lines split at CR LF;
@@ -274,7 +274,7 @@ void FltkBackend::Deliver(std::uint32_t id, std::int32_t event, const std::int32
   if (sink_) sink_(id, event, args, argc);
 }
 
-void FltkBackend::CreateMainWindow(const WindowSpec& spec, EventSink sink) {
+void FltkBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
   sink_ = std::move(sink);
   widgets_.clear();
   kinds_.clear();
@@ -297,7 +297,7 @@ void FltkBackend::CreateMainWindow(const WindowSpec& spec, EventSink sink) {
 
   // Make every widget first, then add each to its parent in stored order: a
   // group box's children stand before the group box in the table.
-  for (const ControlSpec& c : spec.controls) {
+  for (const ControlLayout& c : spec.controls) {
     Fl_Group::current(nullptr);
     Fl_Widget* w = nullptr;
     const int x = c.absLeft, y = c.absTop, cw = c.width, ch = c.height;
@@ -349,7 +349,7 @@ void FltkBackend::CreateMainWindow(const WindowSpec& spec, EventSink sink) {
     widgets_[c.id] = w;
     kinds_[c.id] = c.kind;
   }
-  for (const ControlSpec& c : spec.controls) {
+  for (const ControlLayout& c : spec.controls) {
     Fl_Widget* w = WidgetFor(c.id);
     if (!w) continue;
     Fl_Group* parent = window_.get();
@@ -374,7 +374,7 @@ void FltkBackend::Repaint() {
   if (window_ && window_->shown()) Fl::flush();
 }
 
-void FltkBackend::PropertyWritten(const ControlSpec& control, std::uint32_t property,
+void FltkBackend::PropertyWritten(const ControlLayout& control, std::uint32_t property,
                                   const PropertyValue& value) {
   Fl_Widget* w = WidgetFor(control.id);
   if (!w) return;

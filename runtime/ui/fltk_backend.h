@@ -32,9 +32,9 @@ class FltkBackend : public UiBackend {
   FltkBackend();
   ~FltkBackend() override;
 
-  void CreateMainWindow(const WindowSpec& spec, EventSink sink) override;
+  void CreateMainWindow(const WindowLayout& spec, EventSink sink) override;
   void RunMessageLoop() override;
-  void PropertyWritten(const ControlSpec& control, std::uint32_t property,
+  void PropertyWritten(const ControlLayout& control, std::uint32_t property,
                        const PropertyValue& value) override;
   void ShowMessage(const std::string& ansiText, std::uint32_t style) override;
   std::optional<std::string> BrowseFolder(const std::string& ansiPrompt) override;

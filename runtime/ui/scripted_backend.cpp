@@ -197,7 +197,7 @@ void ScriptedBackend::Emit(const std::string& line) {
   out_.flush();
 }
 
-std::string ScriptedBackend::NameOf(const ControlSpec& control) const {
+std::string ScriptedBackend::NameOf(const ControlLayout& control) const {
   if (control.name.empty()) return "#" + Hex(control.id);
   return EscapeTranscriptValue(platform::AnsiToUtf8(control.name));
 }
@@ -207,7 +207,7 @@ void ScriptedBackend::Fail(const std::string& message) {
   onFailure_(message);
 }
 
-void ScriptedBackend::CreateMainWindow(const WindowSpec& spec, EventSink sink) {
+void ScriptedBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
   sink_ = std::move(sink);
   created_ = true;
 
@@ -216,8 +216,8 @@ void ScriptedBackend::CreateMainWindow(const WindowSpec& spec, EventSink sink) {
   for (const ScenarioAction& action : scenario_.actions) {
     if (action.kind != ScenarioAction::Kind::kClick && action.kind != ScenarioAction::Kind::kPress)
       continue;
-    const ControlSpec* found = nullptr;
-    for (const ControlSpec& c : spec.controls) {
+    const ControlLayout* found = nullptr;
+    for (const ControlLayout& c : spec.controls) {
       if (!c.name.empty() && platform::AnsiToUtf8(c.name) == action.argument) {
         found = &c;
         break;
@@ -238,7 +238,7 @@ void ScriptedBackend::CreateMainWindow(const WindowSpec& spec, EventSink sink) {
     }
     targets_[action.line] = Target{found->id, found->width, found->height};
   }
-  for (const ControlSpec& c : spec.controls) disabled_[c.id] = false;
+  for (const ControlLayout& c : spec.controls) disabled_[c.id] = false;
 
   Emit("window-created");
   if (sink_) sink_(spec.window.id, ui::kEventCreated, nullptr, 0);
@@ -279,7 +279,7 @@ void ScriptedBackend::Play(const ScenarioAction& action) {
   }
 }
 
-void ScriptedBackend::PropertyWritten(const ControlSpec& control, std::uint32_t property,
+void ScriptedBackend::PropertyWritten(const ControlLayout& control, std::uint32_t property,
                                       const PropertyValue& value) {
   if (property == ui::kPropDisabled && !value.isText) disabled_[control.id] = value.number != 0;
   std::string shown = value.isText ? EscapeTranscriptValue(platform::AnsiToUtf8(value.text))

@@ -49,9 +49,9 @@ class ScriptedBackend : public UiBackend {
   explicit ScriptedBackend(Scenario scenario);
   ScriptedBackend(Scenario scenario, std::ostream& transcript, FailureHandler onFailure);
 
-  void CreateMainWindow(const WindowSpec& spec, EventSink sink) override;
+  void CreateMainWindow(const WindowLayout& spec, EventSink sink) override;
   void RunMessageLoop() override;
-  void PropertyWritten(const ControlSpec& control, std::uint32_t property,
+  void PropertyWritten(const ControlLayout& control, std::uint32_t property,
                        const PropertyValue& value) override;
   void ShowMessage(const std::string& ansiText, std::uint32_t style) override;
   std::optional<std::string> BrowseFolder(const std::string& ansiPrompt) override;
@@ -70,7 +70,7 @@ class ScriptedBackend : public UiBackend {
   };
 
   void Emit(const std::string& line);
-  std::string NameOf(const ControlSpec& control) const;
+  std::string NameOf(const ControlLayout& control) const;
   void Fail(const std::string& message);
   void Play(const ScenarioAction& action);
 

@@ -56,14 +56,14 @@ TEST(Startup, TheInstalledProgramStartsThroughTheRegistry) {
 
 TEST(Window, TheFormGivesEighteenControlsAtTheirPlaces) {
   std::string error;
-  auto spec = velmo::BuildWindowSpec(image::MainForm(), 0x52010001, &error);
+  auto spec = velmo::BuildWindowLayout(image::MainForm(), 0x52010001, &error);
   ASSERT_TRUE(spec) << error;
   EXPECT_EQ(spec->window.caption, "Mosalin V1.0");
   EXPECT_EQ(spec->window.left, 50);
   EXPECT_EQ(spec->window.width, 455);
   ASSERT_EQ(spec->controls.size(), 18u);
   // Inside group box 2 at (8, 112): the save-path label at (93, 22).
-  const velmo::ControlSpec* label = spec->Find(0x160102A9);
+  const velmo::ControlLayout* label = spec->Find(0x160102A9);
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(label->absLeft, 101);
   EXPECT_EQ(label->absTop, 134);
@@ -87,7 +87,7 @@ TEST(Window, ParentsThatDoNotExistOrLoopAreRefused) {
   image::Form form = image::MainForm();
   std::string error;
   form.records[4].parent = 0x16019999;
-  EXPECT_FALSE(velmo::BuildWindowSpec(form, 0x52010001, &error));
+  EXPECT_FALSE(velmo::BuildWindowLayout(form, 0x52010001, &error));
   EXPECT_NE(error.find("0x16019999"), std::string::npos) << error;
   form = image::MainForm();
   // Group box 1 inside group box 2, and 2 inside 1.
@@ -95,9 +95,9 @@ TEST(Window, ParentsThatDoNotExistOrLoopAreRefused) {
     if (r.id == 0x1601028F) r.parent = 0x160102A8;
     if (r.id == 0x160102A8) r.parent = 0x1601028F;
   }
-  EXPECT_FALSE(velmo::BuildWindowSpec(form, 0x52010001, &error));
+  EXPECT_FALSE(velmo::BuildWindowLayout(form, 0x52010001, &error));
   EXPECT_NE(error.find("cycle"), std::string::npos) << error;
-  EXPECT_FALSE(velmo::BuildWindowSpec(image::MainForm(), 0x52010002, &error));
+  EXPECT_FALSE(velmo::BuildWindowLayout(image::MainForm(), 0x52010002, &error));
 }
 
 }  // namespace

@@ -125,7 +125,7 @@ class FltkWindow : public ::testing::Test {
     return &shot[(y * window_->w() + x) * 3];
   }
 
-  velmo::WindowSpec spec_ = SampleWindow();
+  velmo::WindowLayout spec_ = SampleWindow();
   std::unique_ptr<FltkBackend> backend_;
   Fl_Double_Window* window_ = nullptr;
   std::vector<Event> events_;

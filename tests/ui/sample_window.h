@@ -8,7 +8,7 @@
 
 #include "platform/codepage.h"
 #include "runtime/ui/kinds.h"
-#include "runtime/ui/window_spec.h"
+#include "runtime/ui/window_layout.h"
 
 namespace ui_test {
 
@@ -34,9 +34,9 @@ inline constexpr std::uint32_t kTest4 = 0x16010228;
 inline constexpr std::uint32_t kTest1 = 0x160100BB;
 }  // namespace id
 
-inline velmo::WindowSpec SampleWindow() {
+inline velmo::WindowLayout SampleWindow() {
   using namespace velmo::ui;
-  velmo::WindowSpec spec;
+  velmo::WindowLayout spec;
   spec.window.id = id::kWindow;
   spec.window.kind = kKindWindow;
   spec.window.left = spec.window.top = 50;
@@ -48,7 +48,7 @@ inline velmo::WindowSpec SampleWindow() {
 
   auto add = [&](std::uint32_t cid, std::uint32_t kind, const char* name, std::uint32_t parent,
                  int l, int t, int w, int h, std::uint32_t flags, const char* caption) {
-    velmo::ControlSpec c;
+    velmo::ControlLayout c;
     c.id = cid;
     c.kind = kind;
     c.name = Gbk(name);
@@ -79,11 +79,11 @@ inline velmo::WindowSpec SampleWindow() {
   add(id::kTest4, kKindButton, "按钮4", 0, 473, 177, 80, 32, 4, nullptr);
   add(id::kTest1, kKindButton, "按钮1", 0, 472, 230, 80, 32, 4, "测试按钮1");
 
-  for (velmo::ControlSpec& c : spec.controls) {
+  for (velmo::ControlLayout& c : spec.controls) {
     c.absLeft = c.left;
     c.absTop = c.top;
     if (c.parent)
-      for (const velmo::ControlSpec& g : spec.controls)
+      for (const velmo::ControlLayout& g : spec.controls)
         if (g.id == c.parent) c.absLeft += g.left, c.absTop += g.top;
   }
   return spec;

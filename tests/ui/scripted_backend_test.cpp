@@ -57,7 +57,7 @@ class ScriptedRun : public ::testing::Test {
     backend_->PropertyWritten(*spec_.Find(control), property, PropertyValue{false, number, {}});
   }
 
-  velmo::WindowSpec spec_ = SampleWindow();
+  velmo::WindowLayout spec_ = SampleWindow();
   std::ostringstream transcript_;
   std::vector<std::string> failures_;
   std::vector<Event> events_;

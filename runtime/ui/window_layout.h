@@ -14,7 +14,7 @@ struct EventBinding {
   std::uint32_t codeOffset;  // the handler's entry cell in the code segment
 };
 
-struct ControlSpec {
+struct ControlLayout {
   std::uint32_t id = 0;
   std::uint32_t kind = 0;       // kind code (0x00010001 window, 0x0001000B button, ...)
   std::string name;             // code page 936 bytes, as stored
@@ -31,11 +31,11 @@ struct ControlSpec {
   bool tabStop() const { return flags & 4; }
 };
 
-struct WindowSpec {
-  ControlSpec window;                 // the window's own record (left/top = screen position)
-  std::vector<ControlSpec> controls;  // in stored order
-  const ControlSpec* Find(std::uint32_t id) const;
-  const ControlSpec* FindByName(const std::string& ansiName) const;
+struct WindowLayout {
+  ControlLayout window;                 // the window's own record (left/top = screen position)
+  std::vector<ControlLayout> controls;  // in stored order
+  const ControlLayout* Find(std::uint32_t id) const;
+  const ControlLayout* FindByName(const std::string& ansiName) const;
 };
 
 }  // namespace velmo
