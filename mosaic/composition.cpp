@@ -8,22 +8,16 @@
 #include "mosaic/mosaic.h"
 
 namespace mosaic {
-namespace {
-
 using app::G;
 using host::Word;
 
-
-// The five input controls, enabled again after a failed bitmap creation.
-void EnableInputs() {
-  app::WriteInt<window::PickDirButton>(window::kDisabled, 0);
-  app::WriteInt<window::SavePathButton>(window::kDisabled, 0);
-  app::WriteInt<window::StartButton>(window::kDisabled, 0);
-  app::WriteInt<window::PrefixEdit>(window::kDisabled, 0);
-  app::WriteInt<window::SizeEdit>(window::kDisabled, 0);
+void SetInputsDisabled(std::int32_t disabled) {
+  app::WriteInt<window::PickDirButton>(window::kDisabled, disabled);
+  app::WriteInt<window::SavePathButton>(window::kDisabled, disabled);
+  app::WriteInt<window::StartButton>(window::kDisabled, disabled);
+  app::WriteInt<window::PrefixEdit>(window::kDisabled, disabled);
+  app::WriteInt<window::SizeEdit>(window::kDisabled, disabled);
 }
-
-}  // namespace
 
 void MergeTiles() {
   // A fresh search.
@@ -53,7 +47,7 @@ void ComposeAndSave(Word& search, MergeKind kind) {
   if (static_cast<std::uint32_t>(app::Var<G::mosaicBitmap>()) == 0) {
     if (window) {
       svc.ShowMessage(app::ConstText<image::K::BitmapFailLong>(), host::kStyleInfo);
-      EnableInputs();
+      SetInputsDisabled(0);
     } else {
       svc.ShowMessage(app::ConstText<image::K::BitmapFailShort>(), host::kStylePlain);
     }

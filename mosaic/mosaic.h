@@ -20,6 +20,10 @@ void CountRowDirectories(host::Word& search);
 // mosaicEdge := gridSize x 256, truncated.
 void SetMosaicEdge();
 
+// Writes the disabled state of the five input controls, in the order they
+// are disabled and enabled.
+void SetInputsDisabled(std::int32_t disabled);
+
 // Which merge runs: the window's (reports its outcome, writes outputPath) or
 // the fixed-path test's (writes its fixed file, reports only a bitmap failure).
 enum class MergeKind { Window, FixedPathTest };

@@ -10,18 +10,11 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view Trim(std::string_view s) {
-  std::size_t b = s.find_first_not_of(kBlanks);
-  if (b == std::string_view::npos) return {};
-  std::size_t e = s.find_last_not_of(kBlanks);
-  return s.substr(b, e - b + 1);
-}
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 

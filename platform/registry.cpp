@@ -12,20 +12,13 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/text.h"
 #include "platform/paths.h"
 #include "platform/win32.h"
 
 namespace platform {
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view Trim(std::string_view s) {
-  std::size_t b = s.find_first_not_of(kBlanks);
-  if (b == std::string_view::npos) return {};
-  std::size_t e = s.find_last_not_of(kBlanks);
-  return s.substr(b, e - b + 1);
-}
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 

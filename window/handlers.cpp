@@ -13,14 +13,6 @@ using app::G;
 using host::Word;
 
 
-// The five input controls, in the order they are disabled and enabled.
-void SetInputsDisabled(std::int32_t disabled) {
-  app::WriteInt<PickDirButton>(kDisabled, disabled);
-  app::WriteInt<SavePathButton>(kDisabled, disabled);
-  app::WriteInt<StartButton>(kDisabled, disabled);
-  app::WriteInt<PrefixEdit>(kDisabled, disabled);
-  app::WriteInt<SizeEdit>(kDisabled, disabled);
-}
 
 // Whether the text ends in ".bmp", without regard to case. A '.' can never
 // be the second byte of a double-byte character, so the last four bytes are
@@ -47,7 +39,7 @@ void OnWindowCreated() {
 
 void OnStartMergeClick() {
   const host::Services svc = app::Svc();
-  SetInputsDisabled(1);
+  mosaic::SetInputsDisabled(1);
   host::Text fileName = app::ReadText<SaveDialog>(kDialogFileName);
   const bool chosen = !host::TextEqual(fileName, app::ConstText<image::K::Empty>());
   svc.Free(fileName);
@@ -61,7 +53,7 @@ void OnStartMergeClick() {
       mosaic::MergeTiles();
     }
   }
-  SetInputsDisabled(0);
+  mosaic::SetInputsDisabled(0);
 }
 
 void OnPickTileDirClick() {
