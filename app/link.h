@@ -16,6 +16,7 @@
 #include "host/abi.h"
 #include "host/services.h"
 #include "image/link_area.h"
+#include "image/native_calls.h"
 
 namespace app {
 
@@ -113,9 +114,9 @@ inline std::uint32_t Id() {
   constexpr std::uint32_t at = image::CellOffset(image::CellKind::WindowId, id);
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
-template <std::uint32_t index>
+template <image::NativeId call>
 inline std::uint32_t NativeIndex() {
-  constexpr std::uint32_t at = image::CellOffset(image::CellKind::NativeIndex, index);
+  constexpr std::uint32_t at = image::CellOffset(image::CellKind::NativeIndex, image::Index(call));
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
 inline std::uint32_t PaneaLibrary() {
@@ -129,10 +130,10 @@ inline std::uint32_t DialogRefTag() {
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
 
-// A native call by its index in the image's table of native calls.
-template <std::uint32_t index>
+// A native call, named by its row of the image's table of native calls.
+template <image::NativeId call>
 inline host::Word Native(std::initializer_list<host::Word> args) {
-  return Svc().CallNative(NativeIndex<index>(), args);
+  return Svc().CallNative(NativeIndex<call>(), args);
 }
 
 // A property write on a control of the main window.

@@ -5,6 +5,8 @@
 #include "mosaic/mosaic.h"
 
 namespace devroutines {
+
+using enum image::NativeId;
 namespace {
 
 using app::G;
@@ -20,16 +22,16 @@ const host::BufferHeader* FileBytesOrEmpty() {
 void TestFixedPathMerge() {
   Word search = 0;
 
-  // 1-2. The fixed directory (a constant of the image, which Free leaves
+  // The fixed directory (a constant of the image, which Free leaves
   // alone) and its prefix; no check of the name.
   app::Assign<G::tileDir>(const_cast<char*>(app::ConstText<image::K::FixedMergeDir>()));
   mosaic::DeriveTilePrefix();
-  // 3. The count; the search it used stays open in the handle.
+  // The count; the search it used stays open in the handle.
   mosaic::CountRowDirectories(search);
-  // 4. The side.
+  // The side.
   mosaic::SetMosaicEdge();
 
-  // 5. The merge, with the handle the count left open.
+  // The merge, with the handle the count left open.
   mosaic::ComposeAndSave(search, mosaic::MergeKind::FixedPathTest);
 }
 
@@ -37,17 +39,17 @@ void TestSingleTile() {
   const host::Services svc = app::Svc();
   auto* startup = reinterpret_cast<std::uint32_t*>(app::Var<G::gdipStartupInput>());
   startup[0] = 1;
-  app::Native<0>({app::Addr(&app::Var<G::gdipToken>()), app::Addr(startup), 0});
-  app::Var<G::screenDc>() = app::Native<1>({0});
-  app::Var<G::mosaicDc>() = app::Native<2>({app::Var<G::screenDc>()});
-  app::Var<G::mosaicBitmap>() = app::Native<3>({app::Var<G::screenDc>(), 1024, 1024});
-  app::Native<4>({0, app::Var<G::screenDc>()});
-  app::Var<G::savedBitmap>() = app::Native<5>({app::Var<G::mosaicDc>(), app::Var<G::mosaicBitmap>()});
+  app::Native<kGdiplusStartup>({app::Addr(&app::Var<G::gdipToken>()), app::Addr(startup), 0});
+  app::Var<G::screenDc>() = app::Native<kGetDC>({0});
+  app::Var<G::mosaicDc>() = app::Native<kCreateCompatibleDC>({app::Var<G::screenDc>()});
+  app::Var<G::mosaicBitmap>() = app::Native<kCreateCompatibleBitmap>({app::Var<G::screenDc>(), 1024, 1024});
+  app::Native<kReleaseDC>({0, app::Var<G::screenDc>()});
+  app::Var<G::savedBitmap>() = app::Native<kSelectObject>({app::Var<G::mosaicDc>(), app::Var<G::mosaicBitmap>()});
   mosaic::DrawTile(app::Var<G::mosaicDc>(), app::ConstText<image::K::FixedTile>(), 0, 0, 0.0f, 0.0f);
-  app::Var<G::mosaicBitmap>() = app::Native<5>({app::Var<G::mosaicDc>(), app::Var<G::savedBitmap>()});
+  app::Var<G::mosaicBitmap>() = app::Native<kSelectObject>({app::Var<G::mosaicDc>(), app::Var<G::savedBitmap>()});
   app::Assign<G::bmpFileBytes>(mosaic::BitmapToBmpBytes(app::Var<G::mosaicBitmap>()));
   svc.WriteBytes(app::ConstText<image::K::FixedTileOut>(), FileBytesOrEmpty());
-  app::Native<6>({app::Var<G::gdipToken>()});
+  app::Native<kGdiplusShutdown>({app::Var<G::gdipToken>()});
 }
 
 void TestTileEnumeration() {

@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "image/byte_io.h"
+#include "image/native_calls.h"
 
 namespace image {
 namespace {
@@ -181,6 +182,42 @@ constexpr NativeCallDecl kNativeDecls[kNativeCallCount] = {
     {K::Empty, "RtlMoveMemory"},
     {K::Empty, "DeleteDC"},
 };
+
+// The names the program's call sites use stand for the rows they name.
+constexpr bool CallNamesMatchTable() {
+  using enum NativeId;
+  struct Named {
+    NativeId call;
+    std::string_view entry;
+  };
+  constexpr Named kNamed[] = {
+      {kGdiplusStartup, "GdiplusStartup"},
+      {kGetDC, "GetDC"},
+      {kCreateCompatibleDC, "CreateCompatibleDC"},
+      {kCreateCompatibleBitmap, "CreateCompatibleBitmap"},
+      {kReleaseDC, "ReleaseDC"},
+      {kSelectObject, "SelectObject"},
+      {kGdiplusShutdown, "GdiplusShutdown"},
+      {kGdipCreateFromHDC, "GdipCreateFromHDC"},
+      {kGdipLoadImageFromFile, "GdipLoadImageFromFile"},
+      {kGdipGetImageDimension, "GdipGetImageDimension"},
+      {kGdipDrawImageRect, "GdipDrawImageRect"},
+      {kGdipDisposeImage, "GdipDisposeImage"},
+      {kGdipDeleteGraphics, "GdipDeleteGraphics"},
+      {kMultiByteToWideChar, "MultiByteToWideChar"},
+      {kGetObjectA, "GetObjectA"},
+      {kGetDIBitsQuery, "GetDIBits"},
+      {kGetDIBitsFetch, "GetDIBits"},
+      {kRtlMoveMemoryInfoHeader, "RtlMoveMemory"},
+      {kRtlMoveMemoryFileHeader, "RtlMoveMemory"},
+      {kDeleteDC, "DeleteDC"},
+  };
+  if (std::size(kNamed) != kNativeCallCount) return false;
+  for (const Named& n : kNamed)
+    if (Index(n.call) >= kNativeCallCount || kNativeDecls[Index(n.call)].entry != n.entry) return false;
+  return true;
+}
+static_assert(CallNamesMatchTable(), "a native call's name does not match its row");
 
 constexpr std::array<NativeCallRef, kNativeCallCount> ResolveNativeCalls() {
   std::array<NativeCallRef, kNativeCallCount> refs{};

@@ -7,6 +7,8 @@
 #include "mosaic/mosaic.h"
 
 namespace mosaic {
+
+using enum image::NativeId;
 namespace {
 
 using host::Word;
@@ -77,7 +79,7 @@ host::Buffer ConcatByteBuffers(std::initializer_list<const host::BufferHeader*> 
 host::Buffer BitmapToBmpBytes(Word bitmap) {
   const host::Services svc = app::Svc();
 
-  // 1. The working records, all fields zero.
+  // The working records, all fields zero.
   auto* bm = static_cast<BitmapRecord*>(svc.Allocate(sizeof(BitmapRecord)));
   auto* info = static_cast<std::uint8_t*>(svc.Allocate(kInfoRecordSize));
   auto* file = static_cast<FileHeader*>(svc.Allocate(sizeof(FileHeader)));
@@ -86,38 +88,38 @@ host::Buffer BitmapToBmpBytes(Word bitmap) {
   std::memset(file, 0, sizeof *file);
   auto* header = reinterpret_cast<InfoHeader*>(info);
 
-  // 2. The bitmap's height.
-  app::Native<14>({bitmap, sizeof(BitmapRecord), app::Addr(bm)});
-  // 3. A context for the two row queries; the bitmap is never selected into it.
-  Word dc = app::Native<2>({0});
-  // 4-5. Format query: a depth of 0 makes the platform fill the header.
+  // The bitmap's height.
+  app::Native<kGetObjectA>({bitmap, sizeof(BitmapRecord), app::Addr(bm)});
+  // A context for the two row queries; the bitmap is never selected into it.
+  Word dc = app::Native<kCreateCompatibleDC>({0});
+  // Format query: a depth of 0 makes the platform fill the header.
   header->size = sizeof(InfoHeader);
-  app::Native<15>({dc, bitmap, 0, 0, 0, app::Addr(info), 0});
-  // 6. The pixel buffer, as large as the query says.
+  app::Native<kGetDIBitsQuery>({dc, bitmap, 0, 0, 0, app::Addr(info), 0});
+  // The pixel buffer, as large as the query says.
   host::Buffer pixels = svc.ZeroBytes(static_cast<std::int32_t>(header->sizeImage));
-  // 7. Uncompressed, whatever the query reported.
+  // Uncompressed, whatever the query reported.
   header->compression = 0;
-  // 8. All rows, bottom-up.
-  app::Native<16>({dc, bitmap, 0, static_cast<std::uint32_t>(bm->height), app::Addr(host::BufferData(pixels)),
+  // All rows, bottom-up.
+  app::Native<kGetDIBitsFetch>({dc, bitmap, 0, static_cast<std::uint32_t>(bm->height), app::Addr(host::BufferData(pixels)),
                    app::Addr(info), 0});
-  // 9. The information block: the header and the colour table the rows need.
+  // The information block: the header and the colour table the rows need.
   std::uint32_t blockSize = header->size + ColourTableBytes(*header);
   host::Buffer infoBlock = svc.ZeroBytes(static_cast<std::int32_t>(blockSize));
-  app::Native<17>({app::Addr(host::BufferData(infoBlock)), app::Addr(info), blockSize});
-  // 10. The file header; the sums in double precision, truncated.
+  app::Native<kRtlMoveMemoryInfoHeader>({app::Addr(host::BufferData(infoBlock)), app::Addr(info), blockSize});
+  // The file header; the sums in double precision, truncated.
   file->type = 0x4D42;  // "BM"
   double offBits = static_cast<double>(blockSize) + app::ConstDouble<image::K::D14>();
   file->offBits = static_cast<std::uint32_t>(static_cast<std::int64_t>(offBits));
   double size = offBits + static_cast<double>(header->sizeImage);
   file->size = static_cast<std::uint32_t>(static_cast<std::int64_t>(size));
-  // 11. The header buffer.
+  // The header buffer.
   host::Buffer fileBlock = svc.ZeroBytes(sizeof(FileHeader));
-  app::Native<18>({app::Addr(host::BufferData(fileBlock)), app::Addr(file), sizeof(FileHeader)});
-  // 12. The context is no longer needed.
-  app::Native<19>({dc});
-  // 13. The file, in one buffer.
+  app::Native<kRtlMoveMemoryFileHeader>({app::Addr(host::BufferData(fileBlock)), app::Addr(file), sizeof(FileHeader)});
+  // The context is no longer needed.
+  app::Native<kDeleteDC>({dc});
+  // The file, in one buffer.
   host::Buffer result = ConcatByteBuffers({fileBlock, infoBlock, pixels});
-  // 14. Release the records and the parts.
+  // Release the records and the parts.
   svc.Free(bm);
   svc.Free(info);
   svc.Free(file);

@@ -8,6 +8,8 @@
 #include "mosaic/mosaic.h"
 
 namespace mosaic {
+
+using enum image::NativeId;
 using app::G;
 using host::Word;
 
@@ -28,22 +30,22 @@ void MergeTiles() {
 void ComposeAndSave(Word& search, MergeKind kind) {
   const host::Services svc = app::Svc();
   const bool window = kind == MergeKind::Window;
-  // 1. Rows and tiles counted from the start.
+  // Rows and tiles counted from the start.
   app::SetInt<G::rowIndex>(-1);
   app::SetInt<G::tilesDrawn>(0);
 
-  // 2. GDI+ for this merge: version 1, nothing suppressed.
+  // GDI+ for this merge: version 1, nothing suppressed.
   auto* startup = reinterpret_cast<std::uint32_t*>(app::Var<G::gdipStartupInput>());
   startup[0] = 1;
-  app::Native<0>({app::Addr(&app::Var<G::gdipToken>()), app::Addr(startup), 0});
+  app::Native<kGdiplusStartup>({app::Addr(&app::Var<G::gdipToken>()), app::Addr(startup), 0});
 
-  // 3-4. A memory context and one bitmap in the screen's format.
-  app::Var<G::screenDc>() = app::Native<1>({0});
-  app::Var<G::mosaicDc>() = app::Native<2>({app::Var<G::screenDc>()});
+  // A memory context and one bitmap in the screen's format.
+  app::Var<G::screenDc>() = app::Native<kGetDC>({0});
+  app::Var<G::mosaicDc>() = app::Native<kCreateCompatibleDC>({app::Var<G::screenDc>()});
   const auto edge = static_cast<std::uint32_t>(app::Int<G::mosaicEdge>());
-  app::Var<G::mosaicBitmap>() = app::Native<3>({app::Var<G::screenDc>(), edge, edge});
+  app::Var<G::mosaicBitmap>() = app::Native<kCreateCompatibleBitmap>({app::Var<G::screenDc>(), edge, edge});
 
-  // 5. No bitmap: the side is more than the platform can give.
+  // No bitmap: the side is more than the platform can give.
   if (static_cast<std::uint32_t>(app::Var<G::mosaicBitmap>()) == 0) {
     if (window) {
       svc.ShowMessage(app::ConstText<image::K::BitmapFailLong>(), host::kStyleInfo);
@@ -51,23 +53,23 @@ void ComposeAndSave(Word& search, MergeKind kind) {
     } else {
       svc.ShowMessage(app::ConstText<image::K::BitmapFailShort>(), host::kStylePlain);
     }
-    app::Native<4>({0, app::Var<G::screenDc>()});
-    app::Native<6>({app::Var<G::gdipToken>()});
+    app::Native<kReleaseDC>({0, app::Var<G::screenDc>()});
+    app::Native<kGdiplusShutdown>({app::Var<G::gdipToken>()});
     svc.EndFind(search);
     return;
   }
 
-  // 6-7. The screen context is no longer needed; draw into the bitmap.
-  app::Native<4>({0, app::Var<G::screenDc>()});
-  app::Var<G::savedBitmap>() = app::Native<5>({app::Var<G::mosaicDc>(), app::Var<G::mosaicBitmap>()});
+  // The screen context is no longer needed; draw into the bitmap.
+  app::Native<kReleaseDC>({0, app::Var<G::screenDc>()});
+  app::Var<G::savedBitmap>() = app::Native<kSelectObject>({app::Var<G::mosaicDc>(), app::Var<G::mosaicBitmap>()});
 
-  // 8. The row directories, in search order.
+  // The row directories, in search order.
   host::Text pattern = app::JoinTexts({app::TextVar<G::tileDir>(), app::ConstText<image::K::AllPattern>()});
   host::Text name = svc.FindFirst(pattern, host::kAttrDirectory, &search);
   svc.Free(pattern);
   app::Assign<G::entryName>(name);
 
-  // 9. One band per row directory other than "." and "..".
+  // One band per row directory other than "." and "..".
   while (!host::TextEmpty(app::TextVar<G::entryName>())) {
     const char* entry = app::TextVar<G::entryName>();
     if (!host::TextEqual(entry, app::ConstText<image::K::DotDot>()) &&
@@ -78,14 +80,14 @@ void ComposeAndSave(Word& search, MergeKind kind) {
     app::Assign<G::entryName>(svc.FindNext(host::kAttrDirectory, 0, &search));
   }
 
-  // 10. The bitmap out of the context, as the export requires.
-  app::Var<G::mosaicBitmap>() = app::Native<5>({app::Var<G::mosaicDc>(), app::Var<G::savedBitmap>()});
+  // The bitmap out of the context, as the export requires.
+  app::Var<G::mosaicBitmap>() = app::Native<kSelectObject>({app::Var<G::mosaicDc>(), app::Var<G::savedBitmap>()});
 
-  // 11. The file's bytes.
+  // The file's bytes.
   host::Buffer bytes = BitmapToBmpBytes(app::Var<G::mosaicBitmap>());
   app::Assign<G::bmpFileBytes>(bytes);
 
-  // 12-13. Write and report; the fixed-path test writes its fixed file and
+  // Write and report; the fixed-path test writes its fixed file and
   // reports nothing.
   const host::BufferHeader* toWrite = app::BufferVar<G::bmpFileBytes>();
   if (!toWrite) toWrite = app::ConstBuffer<image::K::EmptyBuffer>();
@@ -98,8 +100,8 @@ void ComposeAndSave(Word& search, MergeKind kind) {
     svc.WriteBytes(app::ConstText<image::K::FixedMergeOut>(), toWrite);
   }
 
-  // 14-15. GDI+ and the search end with the merge.
-  app::Native<6>({app::Var<G::gdipToken>()});
+  // GDI+ and the search end with the merge.
+  app::Native<kGdiplusShutdown>({app::Var<G::gdipToken>()});
   svc.EndFind(search);
 }
 

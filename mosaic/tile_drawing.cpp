@@ -6,6 +6,8 @@
 #include "mosaic/mosaic.h"
 
 namespace mosaic {
+
+using enum image::NativeId;
 namespace {
 
 using host::Word;
@@ -17,10 +19,10 @@ Word Real(float f) { return std::bit_cast<std::uint32_t>(f); }
 host::Buffer AnsiToWide(const char* text) {
   const host::Services svc = app::Svc();
   // Code page 0 is the system ANSI code page; -1: the text is zero-terminated.
-  auto n = static_cast<std::int32_t>(app::Native<13>({0, 0, app::Addr(text), Word(-1), 0, 0}));
+  auto n = static_cast<std::int32_t>(app::Native<kMultiByteToWideChar>({0, 0, app::Addr(text), Word(-1), 0, 0}));
   auto size = static_cast<std::int32_t>(n * app::ConstDouble<image::K::D2>());
   host::Buffer buffer = svc.ZeroBytes(size);
-  app::Native<13>({0, 0, app::Addr(text), Word(-1), app::Addr(host::BufferData(buffer)),
+  app::Native<kMultiByteToWideChar>({0, 0, app::Addr(text), Word(-1), app::Addr(host::BufferData(buffer)),
                    static_cast<std::uint32_t>(n)});
   return buffer;
 }
@@ -32,19 +34,19 @@ std::uint32_t DrawTile(Word dc, const char* fileName, std::int32_t x, std::int32
   Word image = 0;
   float w = 0, h = 0;
 
-  if (app::Native<7>({dc, app::Addr(&graphics)}) != 0) return 0;
+  if (app::Native<kGdipCreateFromHDC>({dc, app::Addr(&graphics)}) != 0) return 0;
 
   host::Buffer name = AnsiToWide(fileName);
-  Word status = app::Native<8>({app::Addr(host::BufferData(name)), app::Addr(&image)});
+  Word status = app::Native<kGdipLoadImageFromFile>({app::Addr(host::BufferData(name)), app::Addr(&image)});
   svc.Free(name);
   if (static_cast<std::uint32_t>(status) != 0) {
-    app::Native<12>({graphics});
+    app::Native<kGdipDeleteGraphics>({graphics});
     return 0;
   }
 
-  if (static_cast<std::uint32_t>(app::Native<9>({image, app::Addr(&w), app::Addr(&h)})) != 0) {
-    app::Native<11>({image});
-    app::Native<12>({graphics});
+  if (static_cast<std::uint32_t>(app::Native<kGdipGetImageDimension>({image, app::Addr(&w), app::Addr(&h)})) != 0) {
+    app::Native<kGdipDisposeImage>({image});
+    app::Native<kGdipDeleteGraphics>({graphics});
     return 0;
   }
 
@@ -52,15 +54,15 @@ std::uint32_t DrawTile(Word dc, const char* fileName, std::int32_t x, std::int32
   if (static_cast<double>(width) > epsilon) w = width;
   if (static_cast<double>(height) > epsilon) h = height;
 
-  if (static_cast<std::uint32_t>(app::Native<10>({graphics, image, Real(static_cast<float>(x)),
+  if (static_cast<std::uint32_t>(app::Native<kGdipDrawImageRect>({graphics, image, Real(static_cast<float>(x)),
                                                   Real(static_cast<float>(y)), Real(w), Real(h)})) != 0) {
-    app::Native<11>({image});
-    app::Native<12>({graphics});
+    app::Native<kGdipDisposeImage>({image});
+    app::Native<kGdipDeleteGraphics>({graphics});
     return 0;
   }
 
-  app::Native<11>({image});
-  app::Native<12>({graphics});
+  app::Native<kGdipDisposeImage>({image});
+  app::Native<kGdipDeleteGraphics>({graphics});
   return 1;
 }
 

@@ -60,31 +60,31 @@ void OnPickTileDirClick() {
   const host::Services svc = app::Svc();
   Word search = 0;
 
-  // 1. The directory from the folder browser (empty when cancelled).
+  // The directory from the folder browser (empty when cancelled).
   app::Assign<G::tileDir>(svc.BrowseFolder(app::PaneaLibrary(), app::ConstText<image::K::FolderPrompt>()));
-  // 2-5. Its own name, after the last backslash: the tile prefix.
+  // Its own name, after the last backslash: the tile prefix.
   mosaic::DeriveTilePrefix();
 
   do {
-    // 6. The name must contain a lowercase "x".
+    // The name must contain a lowercase "x".
     if (svc.FindText(app::TextVar<G::tilePrefix>(), app::ConstText<image::K::LetterX>()) == -1) {
       svc.ShowMessage(app::ConstText<image::K::WrongDir>(), host::kStyleError);
       break;
     }
-    // 7. The prefix.
+    // The prefix.
     app::WriteText<PrefixEdit>(kCaption, app::TextVar<G::tilePrefix>());
-    // 8-10. Count the entries the search returns, less "." and "..".
+    // Count the entries the search returns, less "." and "..".
     mosaic::CountRowDirectories(search);
-    // 11. No row directories. A directory the search cannot read returns no
+    // No row directories. A directory the search cannot read returns no
     // entry at all, not even "." and "..", and so counts -2: no data either.
     if (app::Int<G::gridSize>() <= 0) {
       svc.ShowMessage(app::ConstText<image::K::NoTiles>(), host::kStyleError);
       break;
     }
-    // 12. The picture's side.
+    // The picture's side.
     app::SetInt<G::tileEdge>(256);
     mosaic::SetMosaicEdge();
-    // 13. Size and path.
+    // Size and path.
     host::Text a = svc.ToText(app::Int<G::mosaicEdge>());
     host::Text b = svc.ToText(app::Int<G::mosaicEdge>());
     host::Text s = app::JoinTexts({a, app::ConstText<image::K::Star>(), b});
@@ -97,7 +97,7 @@ void OnPickTileDirClick() {
     svc.Free(t);
   } while (false);
 
-  // 14. The search ends here, also when none was begun.
+  // The search ends here, also when none was begun.
   svc.EndFind(search);
 }
 

@@ -11,6 +11,8 @@ using testing_host::FakeHost;
 
 namespace {
 
+using enum image::NativeId;
+
 std::uint64_t Join(const host::ArgRecord& a) { return host::Value64(a); }
 
 TEST(SupportCommands, TextSearchPassesTextTextOmittedFalse) {
@@ -103,7 +105,7 @@ TEST(NativeCalls, PassTheBoundIndexAndTheArgumentCount) {
   FakeHost h;
   h.Renumber(image::CellKind::NativeIndex, 3, 33);
   h.Bind();
-  app::Native<3>({1, 256, 256});
+  app::Native<kCreateCompatibleBitmap>({1, 256, 256});
   EXPECT_EQ(h.calls.back(), "CallNative 33 argc=3");
 }
 

@@ -15,6 +15,8 @@ using testing_host::ProgramEnded;
 
 namespace {
 
+using enum image::NativeId;
+
 host::Text Owned(FakeHost& h, const char* s) {
   auto* p = static_cast<char*>(app::Svc().Allocate(static_cast<std::uint32_t>(std::strlen(s) + 1)));
   std::strcpy(p, s);
@@ -165,7 +167,7 @@ TEST(Link, GlobalsAndConstantsResolveThroughTheirCells) {
   EXPECT_EQ(&app::Var<app::G::gdipStartupInput>(), &h.vars()[6]);
   EXPECT_EQ(app::ConstText<image::K::AuthorUrl>(),
             reinterpret_cast<const char*>(h.constBase()) + 0x223);
-  EXPECT_EQ(app::NativeIndex<19>(), 19u);
+  EXPECT_EQ(app::NativeIndex<kDeleteDC>(), 19u);
   EXPECT_EQ(app::PaneaLibrary(), 1u);
   EXPECT_EQ(app::DialogRefTag(), 0x0001001Fu);
 }

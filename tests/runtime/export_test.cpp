@@ -16,6 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using enum image::NativeId;
+
 void EnsureLoaded() {
   static bool loaded = [] {
     std::string error;
@@ -109,7 +111,7 @@ TEST(Export, RowsAreStoredBottomRowFirst) {
   }
   std::uint32_t input[4] = {1, 0, 0, 0};
   host::Word tokenWord = 0;
-  app::Native<0>({app::Addr(&tokenWord), app::Addr(input), 0});
+  app::Native<kGdiplusStartup>({app::Addr(&tokenWord), app::Addr(input), 0});
   HDC screen = GetDC(nullptr);
   HDC mem = CreateCompatibleDC(screen);
   HBITMAP bm = CreateCompatibleBitmap(screen, 4, 4);
@@ -122,7 +124,7 @@ TEST(Export, RowsAreStoredBottomRowFirst) {
   EXPECT_EQ(mosaic::DrawTile(static_cast<host::Word>(mem), "Z:\\no\\such.png", 1, 1, 0.0f, 0.0f), 0u);
   SelectObject(mem, old);
   File f(mosaic::BitmapToBmpBytes(static_cast<host::Word>(bm)));
-  app::Native<6>({tokenWord});
+  app::Native<kGdiplusShutdown>({tokenWord});
   DeleteDC(mem);
   DeleteObject(bm);
   fs::remove_all(dir);
@@ -182,7 +184,7 @@ namespace {
 std::vector<std::uint8_t> DrawInto(const std::string& windowsPath, float w, float h, std::uint32_t* result) {
   std::uint32_t input[4] = {1, 0, 0, 0};
   host::Word token = 0;
-  app::Native<0>({app::Addr(&token), app::Addr(input), 0});
+  app::Native<kGdiplusStartup>({app::Addr(&token), app::Addr(input), 0});
   HDC screen = GetDC(nullptr);
   HDC mem = CreateCompatibleDC(screen);
   HBITMAP bm = CreateCompatibleBitmap(screen, 400, 300);
@@ -191,7 +193,7 @@ std::vector<std::uint8_t> DrawInto(const std::string& windowsPath, float w, floa
   *result = mosaic::DrawTile(static_cast<host::Word>(mem), windowsPath.c_str(), 0, 0, w, h);
   SelectObject(mem, old);
   File f(mosaic::BitmapToBmpBytes(static_cast<host::Word>(bm)));
-  app::Native<6>({token});
+  app::Native<kGdiplusShutdown>({token});
   DeleteDC(mem);
   DeleteObject(bm);
   return f.bytes;
