@@ -1,9 +1,11 @@
 #include "runtime/find_file.h"
 
+#ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -145,6 +147,7 @@ std::vector<Element> Translate(const Units& p) {
   return out;
 }
 
+#ifndef _WIN32
 // Whether the directory entry is a directory, following symbolic links.
 bool IsDirectoryEntry(int dirFd, const struct dirent* e) {
   if (e->d_type == DT_DIR) return true;
@@ -153,12 +156,7 @@ bool IsDirectoryEntry(int dirFd, const struct dirent* e) {
   if (fstatat(dirFd, e->d_name, &st, 0) != 0) return false;  // dangling link: not a directory
   return S_ISDIR(st.st_mode);
 }
-
-bool FilterAccepts(FindFilter filter, bool isDirectory) {
-  if (!filter.given) return true;
-  const bool wantDirectories = (filter.attributes & kAttributeDirectory) != 0;
-  return wantDirectories == isDirectory;
-}
+#endif
 
 bool MatchTranslated(const std::vector<Element>& pat, std::string_view name) {
   const Units n = UpcaseUnits(name);
@@ -201,6 +199,12 @@ bool MatchTranslated(const std::vector<Element>& pat, std::string_view name) {
 
 }  // namespace
 
+bool FilterAccepts(FindFilter filter, bool isDirectory) {
+  if (!filter.given) return true;
+  const bool wantDirectories = (filter.attributes & kAttributeDirectory) != 0;
+  return wantDirectories == isDirectory;
+}
+
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
   return MatchTranslated(Translate(ToUnits(pattern)), name);
 }
@@ -213,6 +217,7 @@ int CompareNames(std::string_view a, std::string_view b) {
   return 0;
 }
 
+#ifndef _WIN32
 std::vector<std::string> ListMatches(const std::string& posixDir, std::string_view pattern,
                                      FindFilter filter, FindOptions options) {
   std::vector<std::string> result;
@@ -258,6 +263,12 @@ DirectorySearch::DirectorySearch(const std::string& posixDir, std::string_view p
                                  FindFilter filter, FindOptions options)
     : names_(ListMatches(posixDir, pattern, filter, options)) {}
 
+std::string SearchTable::Start(Handle& handle, const std::string& posixDir,
+                               std::string_view pattern, FindFilter filter, FindOptions options) {
+  return Start(handle, ListMatches(posixDir, pattern, filter, options));
+}
+#endif
+
 std::optional<std::string> DirectorySearch::Next() {
   if (next_ >= names_.size()) return std::nullopt;
   std::string name = std::move(names_[next_++]);
@@ -270,9 +281,8 @@ std::optional<std::string> DirectorySearch::Next() {
   return name;
 }
 
-std::string SearchTable::Start(Handle& handle, const std::string& posixDir,
-                               std::string_view pattern, FindFilter filter, FindOptions options) {
-  DirectorySearch search(ListMatches(posixDir, pattern, filter, options));
+std::string SearchTable::Start(Handle& handle, std::vector<std::string> names) {
+  DirectorySearch search(std::move(names));
   std::lock_guard lock(mutex_);
   searches_.erase(handle);
   if (search.Finished()) {

@@ -70,17 +70,24 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name);
 // valid UTF-8 sort as lone surrogates (0xDC80 + byte).
 int CompareNames(std::string_view a, std::string_view b);
 
+// Whether an entry passes the filter.
+bool FilterAccepts(FindFilter filter, bool isDirectory);
+
+#ifndef _WIN32
 // The names a search of `posixDir` returns, in order: the matching "." and
 // "..", then the matching entries sorted by CompareNames. A directory that
 // does not exist or cannot be read gives an empty list.
 std::vector<std::string> ListMatches(const std::string& posixDir, std::string_view pattern,
                                      FindFilter filter, FindOptions options = {});
+#endif
 
 // One search: a snapshot of the matching names taken when it is opened.
 class DirectorySearch {
  public:
+#ifndef _WIN32
   DirectorySearch(const std::string& posixDir, std::string_view pattern, FindFilter filter,
                   FindOptions options = {});
+#endif
   explicit DirectorySearch(std::vector<std::string> names) : names_(std::move(names)) {}
 
   // The next name, or nothing when the search is finished.
@@ -106,11 +113,15 @@ class SearchTable {
  public:
   using Handle = std::uintptr_t;
 
-  // Ends the search that `handle` holds (finished or not), opens a new one and
-  // returns its first name. When nothing matches (also when the directory does
+  // Ends the search that `handle` holds (finished or not), opens a new one
+  // over `names` (in the order a search returns them) and returns the first. When nothing matches (also when the directory does
   // not exist) no search is kept, `handle` becomes 0 and the result is empty.
+  std::string Start(Handle& handle, std::vector<std::string> names);
+#ifndef _WIN32
+  // The same for the names ListMatches gives.
   std::string Start(Handle& handle, const std::string& posixDir, std::string_view pattern,
                     FindFilter filter, FindOptions options = {});
+#endif
 
   // The next name of the search `handle` holds; empty at the end, and for 0 or
   // an unknown handle.

@@ -1,8 +1,5 @@
 #include "runtime/host.h"
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-
 #include <chrono>
 
 #include <cstdio>
@@ -12,13 +9,10 @@
 #include <sstream>
 
 #include "host/args.h"
-#include "platform/codepage.h"
-#include "platform/graphics/exports_graphics.h"
-#include "platform/paths.h"
-#include "platform/win32.h"
+#include "runtime/native_call.h"
+#include "runtime/system.h"
 #include "runtime/text_commands.h"
 #include "runtime/window_builder.h"
-#include "runtime/write_file.h"
 #include "window/ids.h"
 
 namespace velmo {
@@ -102,11 +96,6 @@ Word IntResult(std::int64_t v) { return static_cast<std::uint32_t>(static_cast<s
 
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-bool IsDriveRoot(const std::string& dir) {
-  return (dir.size() == 2 || (dir.size() == 3 && (dir[2] == '\\' || dir[2] == '/'))) &&
-         std::isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':';
 }
 
 }  // namespace
@@ -201,11 +190,10 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
   }
 
   // Native calls bind by library and entry name, now rather than at the first call.
-  platform::RegisterGraphicsExports();
   natives_.clear();
   for (std::size_t i = 0; i < parsed_.nativeCalls.size(); ++i) {
     const auto& n = parsed_.nativeCalls[i];
-    BoundNative b{n.library, n.entry, platform::FindExport(n.library, n.entry)};
+    BoundNative b{n.library, n.entry, BindNative(n.library, n.entry)};
     if (!b.target)
       return fail("native call " + std::to_string(i) + ": no platform library " +
                   (n.library.empty() ? std::string("(system)") : "\"" + n.library + "\"") +
@@ -281,14 +269,11 @@ Word Host::CallNative(std::uint32_t index, std::uint32_t argc, const Word* argv)
     std::fprintf(stderr, "velmo: native call %u does not exist\n", index);
     return 0;
   }
-  const platform::Export* e = natives_[index].target;
-  // Arguments the function declares but the caller did not pass read as 0.
-  Word args[platform::kMaxArgs] = {};
-  for (std::uint32_t i = 0; i < argc && i < platform::kMaxArgs; ++i) args[i] = argv[i];
-  Word result;
+  const void* target = natives_[index].target;
+  NativeResult result;
   if (profile_.on) {
     double t0 = Now();
-    result = e->thunk(args);
+    result = InvokeNative(target, argc, argv);
     double dt = Now() - t0;
     const std::string& entry = natives_[index].entry;
     if (entry == "GdipLoadImageFromFile" || entry == "GdipGetImageDimension") {
@@ -298,25 +283,21 @@ Word Host::CallNative(std::uint32_t index, std::uint32_t argc, const Word* argv)
       profile_.draw += dt;
     }
   } else {
-    result = e->thunk(args);
+    result = InvokeNative(target, argc, argv);
   }
-  if (argc != e->args.count) {
+  if (result.depthChanged) {
     currentNative_ = index;
     ReportRuntimeError(host::kErrorStackDepth);
     currentNative_ = -1;
   }
-  return result;
+  return result.value;
 }
 
 Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgRecord* args) {
   using host::Core;
   switch (static_cast<Core>(command)) {
-    case Core::ProgramDir: {
-      auto dir = platform::PosixToWindows(platform::ExecutableDir());
-      std::string d = dir ? *dir : std::string();
-      if (d.size() > 3 && (d.back() == '\\')) d.pop_back();
-      return reinterpret_cast<Word>(heap_.CopyText(d));
-    }
+    case Core::ProgramDir:
+      return reinterpret_cast<Word>(heap_.CopyText(sys::ProgramDir()));
     case Core::TextLength:
       return IntResult(TextLength(TextArg(argc, args, 0)));
     case Core::RightText:
@@ -357,17 +338,12 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
       b->length = size;
       return reinterpret_cast<Word>(b);
     }
-    case Core::FileExists: {
-      auto posix = platform::WindowsToPosix(TextArg(argc, args, 0));
-      struct stat st;
-      return posix && ::stat(posix->c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? 1 : 0;
-    }
+    case Core::FileExists:
+      return sys::FileExists(TextArg(argc, args, 0)) ? 1 : 0;
     case Core::WriteBytes: {
-      auto posix = platform::WindowsToPosix(TextArg(argc, args, 0));
-      if (!posix) return 0;
       const host::BufferHeader* b = argc >= 2 ? host::AsBuffer(args[1]) : nullptr;
       double t0 = profile_.on ? Now() : 0;
-      bool written = WriteFileAtomically(*posix, host::BufferData(b), host::BufferLength(b));
+      bool written = sys::WriteBytes(TextArg(argc, args, 0), host::BufferData(b), host::BufferLength(b));
       if (profile_.on) {
         if (profile_.lastProgress >= 0) profile_.exportTime += t0 - profile_.lastProgress;
         profile_.write += Now() - t0;
@@ -464,13 +440,11 @@ void Host::Finish() {
     if (fn) reinterpret_cast<void (*)()>(fn)();
   }
   if (profile_.on) {
-    struct rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
     std::fprintf(stderr,
                  "velmo: profile: decode %.3f s (%llu loads), draw %.3f s, export %.3f s, write %.3f s, "
                  "peak %.1f MiB\n",
                  profile_.decode, static_cast<unsigned long long>(profile_.loads), profile_.draw,
-                 profile_.exportTime, profile_.write, usage.ru_maxrss / 1024.0);
+                 profile_.exportTime, profile_.write, sys::PeakResidentMiB());
   }
   if (std::getenv("VELMO_TRACE"))
     std::fprintf(stderr, "velmo: %zu blocks left after the end routine\n", heap_.LiveBlocks());
@@ -481,7 +455,7 @@ void Host::Finish() {
 void Host::EndProgram(Word) {
   Finish();
   ui_.reset();
-  ExitProcess(0);
+  sys::Exit(0);
 }
 
 void Host::RunMessageLoop() {
@@ -493,13 +467,13 @@ void Host::LoadStartWindow(std::uint32_t windowId) {
   auto spec = BuildWindowLayout(parsed_.form, windowId, &error);
   if (!spec) {
     std::fprintf(stderr, "velmo: cannot create window %s: %s\n", Hex(windowId).c_str(), error.c_str());
-    ExitProcess(5);
+    sys::Exit(5);
   }
   spec_ = std::move(*spec);
   props_.Reset(*spec_);
   if (!ui_ && !EnsureBackend(&error)) {
     std::fprintf(stderr, "velmo: %s\n", error.c_str());
-    ExitProcess(4);
+    sys::Exit(4);
   }
   ui_->CreateMainWindow(*spec_, [this](std::uint32_t control, std::int32_t event,
                                        const std::int32_t* args, int argc) {
@@ -523,25 +497,13 @@ Word Host::FindFile(Word pattern, Word attribute, Word noFilter, Word handleAddr
   auto* handle = handleAddr ? reinterpret_cast<Word*>(handleAddr) : &scratch;
   std::string name;
   if (pattern) {
-    std::string ansi = reinterpret_cast<const char*>(pattern);
-    std::size_t cut = ansi.find_last_of("\\/");
-    std::string dir = cut == std::string::npos ? std::string(".") : ansi.substr(0, cut + 1);
-    std::string last = cut == std::string::npos ? ansi : ansi.substr(cut + 1);
     FindFilter filter = noFilter == 1 ? FindFilter::None()
                                       : FindFilter::Attributes(static_cast<std::uint32_t>(attribute));
-    FindOptions options;
-    options.driveRoot = IsDriveRoot(dir);
-    auto posix = platform::WindowsToPosix(dir);
-    if (!posix) {
-      searches_.End(*handle);
-      *handle = 0;
-    } else {
-      name = searches_.Start(*handle, *posix, platform::AnsiToUtf8(last), filter, options);
-    }
+    name = searches_.Start(*handle, sys::ListMatches(reinterpret_cast<const char*>(pattern), filter));
   } else {
     name = searches_.Next(*handle);
   }
-  return reinterpret_cast<Word>(heap_.CopyText(platform::Utf8ToAnsi(name)));
+  return reinterpret_cast<Word>(heap_.CopyText(name));
 }
 
 Word Host::AuxService(std::uint32_t function, Word a, Word b, Word c, Word d) {

@@ -10,7 +10,6 @@
 
 #include "host/abi.h"
 #include "image/program_image.h"
-#include "platform/exports.h"
 #include "runtime/find_file.h"
 #include "runtime/memory.h"
 #include "runtime/properties.h"
@@ -21,7 +20,7 @@ namespace velmo {
 
 struct BoundNative {
   std::string library, entry;  // as the image names them
-  const platform::Export* target = nullptr;
+  const void* target = nullptr;  // what the call is made to (runtime/native_call.h)
 };
 
 class Host {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/graphics/big_block.h"
+#include "runtime/system.h"
 
 namespace velmo {
 
@@ -15,7 +15,7 @@ void BlockHeap::SetConstantRange(const void* begin, std::size_t size) {
 }
 
 void BlockHeap::Release(void* block, std::size_t mappedBytes) {
-  if (mappedBytes) graphics::UnmapBigBlock(block, mappedBytes);
+  if (mappedBytes) sys::UnmapBigBlock(block, mappedBytes);
   else std::free(block);
 }
 
@@ -31,15 +31,15 @@ void* BlockHeap::Track(void* p, std::uint32_t bytes, bool mapped) {
 }
 
 void* BlockHeap::Allocate(std::uint32_t bytes) {
-  if (bytes >= graphics::kBigBlockBytes)
-    return Track(graphics::MapBigBlock(bytes, kPayloadOffset), bytes, true);
+  if (bytes >= sys::kBigBlock)
+    return Track(sys::MapBigBlock(bytes, kPayloadOffset), bytes, true);
   // A zero-byte request still gets a distinct block the program can free.
   return Track(std::malloc(bytes ? bytes : 1), bytes, false);
 }
 
 void* BlockHeap::AllocateZeroed(std::uint32_t bytes) {
-  if (bytes >= graphics::kBigBlockBytes)
-    return Track(graphics::MapBigBlock(bytes, kPayloadOffset), bytes, true);
+  if (bytes >= sys::kBigBlock)
+    return Track(sys::MapBigBlock(bytes, kPayloadOffset), bytes, true);
   return Track(std::calloc(bytes ? bytes : 1, 1), bytes, false);
 }
 

@@ -53,16 +53,15 @@
 // written as \r, \n and \\, so one event is always one line.
 #include "runtime/ui/scripted_backend.h"
 
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
-#include "platform/codepage.h"
-#include "platform/paths.h"
+#include "runtime/system.h"
 #include "runtime/ui/kinds.h"
 
 namespace velmo {
@@ -170,7 +169,7 @@ bool ParseScenario(std::string_view text, const std::string& source, Scenario* o
     ScenarioAction action{keyword->kind, std::string(arg), lineNo};
     if (action.kind == ScenarioAction::Kind::kFolder ||
         action.kind == ScenarioAction::Kind::kSave) {
-      std::optional<std::string> windows = platform::PosixToWindows(arg);
+      std::optional<std::string> windows = sys::ScenarioPath(arg);
       if (!windows) {
         *error = LineError(source, lineNo,
                            "the path \"" + std::string(arg) + "\" has no Windows form");
@@ -199,7 +198,7 @@ void ScriptedBackend::Emit(const std::string& line) {
 
 std::string ScriptedBackend::NameOf(const ControlLayout& control) const {
   if (control.name.empty()) return "#" + Hex(control.id);
-  return EscapeTranscriptValue(platform::AnsiToUtf8(control.name));
+  return EscapeTranscriptValue(sys::AnsiToUtf8(control.name));
 }
 
 void ScriptedBackend::Fail(const std::string& message) {
@@ -218,7 +217,7 @@ void ScriptedBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink)
       continue;
     const ControlLayout* found = nullptr;
     for (const ControlLayout& c : spec.controls) {
-      if (!c.name.empty() && platform::AnsiToUtf8(c.name) == action.argument) {
+      if (!c.name.empty() && sys::AnsiToUtf8(c.name) == action.argument) {
         found = &c;
         break;
       }
@@ -258,7 +257,8 @@ void ScriptedBackend::Play(const ScenarioAction& action) {
     case ScenarioAction::Kind::kSaveCancel: saveAnswers_.push_back(std::nullopt); return;
     case ScenarioAction::Kind::kClose: closed_ = true; return;
     case ScenarioAction::Kind::kWaitFile:
-      for (int i = 0; i < 3000 && ::access(action.argument.c_str(), F_OK) != 0; ++i) ::usleep(10000);
+      for (int i = 0; i < 3000 && !sys::ScenarioFileExists(action.argument); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
       return;
     case ScenarioAction::Kind::kClick:
     case ScenarioAction::Kind::kPress: break;
@@ -282,18 +282,18 @@ void ScriptedBackend::Play(const ScenarioAction& action) {
 void ScriptedBackend::PropertyWritten(const ControlLayout& control, std::uint32_t property,
                                       const PropertyValue& value) {
   if (property == ui::kPropDisabled && !value.isText) disabled_[control.id] = value.number != 0;
-  std::string shown = value.isText ? EscapeTranscriptValue(platform::AnsiToUtf8(value.text))
+  std::string shown = value.isText ? EscapeTranscriptValue(sys::AnsiToUtf8(value.text))
                                    : std::to_string(value.number);
   Emit("set " + NameOf(control) + " " + std::to_string(property) + " " + shown);
 }
 
 void ScriptedBackend::ShowMessage(const std::string& ansiText, std::uint32_t style) {
   Emit("message " + std::to_string(style) + " " +
-       EscapeTranscriptValue(platform::AnsiToUtf8(ansiText)));
+       EscapeTranscriptValue(sys::AnsiToUtf8(ansiText)));
 }
 
 std::optional<std::string> ScriptedBackend::BrowseFolder(const std::string& ansiPrompt) {
-  Emit("browse-folder " + EscapeTranscriptValue(platform::AnsiToUtf8(ansiPrompt)));
+  Emit("browse-folder " + EscapeTranscriptValue(sys::AnsiToUtf8(ansiPrompt)));
   if (folderAnswers_.empty()) return std::nullopt;
   std::optional<std::string> answer = std::move(folderAnswers_.front());
   folderAnswers_.pop_front();
@@ -301,7 +301,7 @@ std::optional<std::string> ScriptedBackend::BrowseFolder(const std::string& ansi
 }
 
 std::optional<std::string> ScriptedBackend::SaveDialog(const SaveDialogRequest& request) {
-  Emit("dialog " + EscapeTranscriptValue(platform::AnsiToUtf8(request.title)));
+  Emit("dialog " + EscapeTranscriptValue(sys::AnsiToUtf8(request.title)));
   if (saveAnswers_.empty()) return std::nullopt;
   std::optional<std::string> answer = std::move(saveAnswers_.front());
   saveAnswers_.pop_front();
@@ -309,7 +309,7 @@ std::optional<std::string> ScriptedBackend::SaveDialog(const SaveDialogRequest& 
 }
 
 void ScriptedBackend::OpenTarget(const std::string& ansiTarget) {
-  Emit("open-target " + EscapeTranscriptValue(platform::AnsiToUtf8(ansiTarget)));
+  Emit("open-target " + EscapeTranscriptValue(sys::AnsiToUtf8(ansiTarget)));
 }
 
 // The detail is the host's to print; the transcript keeps the code only.

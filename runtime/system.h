@@ -1,0 +1,66 @@
+// What the runtime host takes from the operating system it runs on: files,
+// directory listings, the executable's directory, text conversion for what
+// the user reads, large blocks of memory and the end of the process.
+//
+// One implementation per build: system_linux.cpp goes through the platform's
+// path map and code pages (the program's Windows paths become POSIX paths),
+// system_windows.cpp calls the Windows API with the program's paths and texts
+// as they stand. Everything above this line is the same host on both.
+//
+// Paths are the program's own: Windows paths in the ANSI code page.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/find_file.h"
+
+namespace velmo::sys {
+
+// Texts between the ANSI code page and UTF-8 (transcripts, scenario files,
+// the toolkit's captions). Bytes that do not convert become U+FFFD or '?'.
+std::string AnsiToUtf8(std::string_view ansi);
+std::string Utf8ToAnsi(std::string_view utf8);
+
+// The directory that holds the running executable, as a Windows path without
+// a trailing backslash (a drive root keeps its backslash).
+std::string ProgramDir();
+
+// Whether `ansiPath` names an existing file (a directory does not count).
+bool FileExists(const char* ansiPath);
+
+// Writes the whole file at `ansiPath` atomically: the complete new content or
+// the old file, never a part (see write_file.h).
+bool WriteBytes(const char* ansiPath, const void* data, std::size_t size);
+
+// The names a directory search for `ansiPattern` ("C:\maps\2x\*.*") returns,
+// in the search's order: "." and ".." first where the directory has them,
+// then the other matches in NTFS index order, whatever the file system keeps.
+// Empty when the directory does not exist or cannot be read.
+std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter filter);
+
+// A scenario file's path argument (UTF-8) as the program receives it: the
+// Windows path in the ANSI code page, or nullopt when it has none.
+std::optional<std::string> ScenarioPath(std::string_view utf8);
+// Whether a scenario's `wait-file` path (UTF-8, as written) exists.
+bool ScenarioFileExists(std::string_view utf8);
+
+// Blocks from kBigBlock on come from the system's page allocator: zeroed by
+// it and released at once when freed. Null when the memory cannot be had.
+inline constexpr std::size_t kBigBlock = std::size_t(1) << 20;
+// `lead`: the offset of the payload in the block, placed for direct I/O
+// where the system writes that way.
+void* MapBigBlock(std::size_t bytes, std::size_t lead);
+void UnmapBigBlock(void* block, std::size_t bytes);
+
+// The largest resident size of the process so far, in MiB (0 when unknown).
+double PeakResidentMiB();
+
+// Ends the process with `code`, at once.
+[[noreturn]] void Exit(unsigned code);
+
+}  // namespace velmo::sys

@@ -1,0 +1,80 @@
+// The runtime host on Linux: the program's Windows paths go through the
+// platform's path map, its texts through the platform's code pages.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+
+#include "platform/codepage.h"
+#include "platform/graphics/big_block.h"
+#include "platform/paths.h"
+#include "platform/win32.h"
+#include "runtime/system.h"
+#include "runtime/write_file.h"
+
+namespace velmo::sys {
+namespace {
+
+bool IsDriveRoot(const std::string& dir) {
+  return (dir.size() == 2 || (dir.size() == 3 && (dir[2] == '\\' || dir[2] == '/'))) &&
+         std::isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':';
+}
+
+}  // namespace
+
+std::string AnsiToUtf8(std::string_view ansi) { return platform::AnsiToUtf8(ansi); }
+std::string Utf8ToAnsi(std::string_view utf8) { return platform::Utf8ToAnsi(utf8); }
+
+std::string ProgramDir() {
+  std::string dir = platform::PosixToWindows(platform::ExecutableDir()).value_or(std::string());
+  if (dir.size() > 3 && dir.back() == '\\') dir.pop_back();
+  return dir;
+}
+
+bool FileExists(const char* ansiPath) {
+  auto posix = platform::WindowsToPosix(ansiPath ? ansiPath : "");
+  struct stat st;
+  return posix && ::stat(posix->c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool WriteBytes(const char* ansiPath, const void* data, std::size_t size) {
+  auto posix = platform::WindowsToPosix(ansiPath ? ansiPath : "");
+  return posix && WriteFileAtomically(*posix, data, size);
+}
+
+std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter filter) {
+  const std::string pattern(ansiPattern);
+  const std::size_t cut = pattern.find_last_of("\\/");
+  const std::string dir = cut == std::string::npos ? std::string(".") : pattern.substr(0, cut + 1);
+  const std::string last = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+  FindOptions options;
+  options.driveRoot = IsDriveRoot(dir);
+  auto posix = platform::WindowsToPosix(dir);
+  if (!posix) return {};
+  std::vector<std::string> names =
+      velmo::ListMatches(*posix, platform::AnsiToUtf8(last), filter, options);
+  for (std::string& name : names) name = platform::Utf8ToAnsi(name);
+  return names;
+}
+
+std::optional<std::string> ScenarioPath(std::string_view utf8) {
+  return platform::PosixToWindows(utf8);
+}
+
+bool ScenarioFileExists(std::string_view utf8) {
+  return ::access(std::string(utf8).c_str(), F_OK) == 0;
+}
+
+void* MapBigBlock(std::size_t bytes, std::size_t lead) { return graphics::MapBigBlock(bytes, lead); }
+void UnmapBigBlock(void* block, std::size_t bytes) { graphics::UnmapBigBlock(block, bytes); }
+
+double PeakResidentMiB() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss / 1024.0;
+}
+
+void Exit(unsigned code) { ExitProcess(code); }
+
+}  // namespace velmo::sys
