@@ -2,8 +2,13 @@
 
 #include <cstring>
 
-#include "host/abi.h"
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include "platform/win32.h"
+#endif
+
+#include "host/abi.h"
 
 namespace launcher {
 namespace {
@@ -73,7 +78,9 @@ int Run(std::uint8_t* programImage) {
   }
   if (!library) library = LoadInstalledLibrary(path);
   if (library) {
-    auto getNewSock = reinterpret_cast<host::GetNewSockFn>(GetProcAddress(library, kEntry));
+    // The entry's real type; GetProcAddress hands out a generic one.
+    auto getNewSock = reinterpret_cast<host::GetNewSockFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, kEntry)));
     if (!getNewSock) {
       FreeLibrary(library);
     } else if (host::RunImageFn run = getNewSock(host::kGetNewSockKey)) {

@@ -1,12 +1,13 @@
 // What the runtime host needs from a user interface: a window built from the
 // form, the message loop, the property side effects, and the modal dialogs.
-// Two implementations: the FLTK backend (a real window) and the scripted
-// backend (no display; answers dialogs from a scenario file and records what
-// the program shows).
+// Three implementations: the FLTK backend (a real window on Linux), the
+// Win32 backend (a window of real Windows controls) and the scripted backend
+// (no display; answers dialogs from a scenario file and records what the
+// program shows).
 //
-// All texts crossing this interface are code page 936 bytes (the program's
-// own encoding); a backend converts to UTF-8 for display itself, through the
-// platform's code-page functions.
+// All texts crossing this interface are in the ANSI code page (the program's
+// own encoding, 936); a backend that needs UTF-8 converts them itself
+// (runtime/system.h).
 #pragma once
 
 #include <cstdint>
@@ -67,11 +68,16 @@ class UiBackend {
   virtual void RuntimeError(std::uint32_t code, const std::string& detail) = 0;
 };
 
-// The scripted backend when VELMO_SCRIPT names a scenario file, else FLTK
-// when a display is available, else null (the caller reports that no display
-// is available).
+// The scripted backend when VELMO_SCRIPT names a scenario file, else the
+// window: FLTK on Linux when a display is available, real Windows controls on
+// Windows; null when there is none (the caller reports that no display is
+// available).
 std::unique_ptr<UiBackend> MakeBackendFromEnvironment(std::string* error);
 std::unique_ptr<UiBackend> MakeScriptedBackend(const std::string& scenarioPath, std::string* error);
+#ifdef _WIN32
+std::unique_ptr<UiBackend> MakeWin32Backend(std::string* error);
+#else
 std::unique_ptr<UiBackend> MakeFltkBackend(std::string* error);
+#endif
 
 }  // namespace velmo

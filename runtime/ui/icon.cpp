@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 
 namespace velmo::ui {
@@ -87,6 +88,134 @@ std::vector<std::uint8_t> DrawIcon(int size) {
     }
   }
   return pixels;
+}
+
+namespace {
+
+void Put16(std::vector<std::uint8_t>& out, unsigned v) {
+  out.push_back(static_cast<std::uint8_t>(v));
+  out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+bool OpaqueAt(const std::vector<std::uint8_t>& rgba, std::size_t i) { return rgba[i * 4 + 3] >= 128; }
+std::uint32_t RgbAt(const std::vector<std::uint8_t>& rgba, std::size_t i) {
+  return std::uint32_t(rgba[i * 4]) << 16 | std::uint32_t(rgba[i * 4 + 1]) << 8 | rgba[i * 4 + 2];
+}
+
+// Up to 256 colours: the most frequent ones of the opaque pixels.
+std::vector<std::uint32_t> Palette(const std::vector<std::uint8_t>& rgba) {
+  std::map<std::uint32_t, std::size_t> counts;
+  for (std::size_t i = 0; i < rgba.size() / 4; ++i)
+    if (OpaqueAt(rgba, i)) ++counts[RgbAt(rgba, i)];
+  std::vector<std::pair<std::size_t, std::uint32_t>> byCount;
+  for (const auto& [rgb, n] : counts) byCount.emplace_back(n, rgb);
+  std::stable_sort(byCount.begin(), byCount.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<std::uint32_t> palette;
+  for (std::size_t i = 0; i < byCount.size() && i < 256; ++i) palette.push_back(byCount[i].second);
+  if (palette.empty()) palette.push_back(0);
+  return palette;
+}
+
+std::uint8_t Nearest(const std::vector<std::uint32_t>& palette, std::uint32_t rgb) {
+  auto channel = [](std::uint32_t v, int shift) { return static_cast<int>((v >> shift) & 0xFF); };
+  std::size_t best = 0;
+  long bestDistance = -1;
+  for (std::size_t i = 0; i < palette.size(); ++i) {
+    long d = 0;
+    for (int shift : {16, 8, 0}) {
+      const long c = channel(palette[i], shift) - channel(rgb, shift);
+      d += c * c;
+    }
+    if (bestDistance < 0 || d < bestDistance) bestDistance = d, best = i;
+  }
+  return static_cast<std::uint8_t>(best);
+}
+
+// One BMP-encoded icon image: the information header (of twice the height:
+// colours and mask), the colour table, the colour rows and the AND mask, both
+// bottom-up with rows padded to 4 bytes.
+std::vector<std::uint8_t> IconImage(int size, int bits) {
+  const std::vector<std::uint8_t> rgba = DrawIcon(size);
+  const std::size_t colourStride = (static_cast<std::size_t>(size) * bits / 8 + 3) / 4 * 4;
+  const std::size_t maskStride = (static_cast<std::size_t>(size) + 31) / 32 * 4;
+  const std::vector<std::uint32_t> palette = bits == 8 ? Palette(rgba) : std::vector<std::uint32_t>();
+
+  std::vector<std::uint8_t> out;
+  Put32(out, 40);
+  Put32(out, static_cast<std::uint32_t>(size));
+  Put32(out, static_cast<std::uint32_t>(size) * 2);
+  Put16(out, 1);
+  Put16(out, static_cast<unsigned>(bits));
+  Put32(out, 0);  // uncompressed
+  Put32(out, static_cast<std::uint32_t>((colourStride + maskStride) * size));
+  Put32(out, 0);
+  Put32(out, 0);
+  Put32(out, bits == 8 ? 256 : 0);
+  Put32(out, 0);
+  if (bits == 8) {
+    for (std::size_t i = 0; i < 256; ++i) {
+      const std::uint32_t rgb = i < palette.size() ? palette[i] : 0;
+      out.push_back(static_cast<std::uint8_t>(rgb));
+      out.push_back(static_cast<std::uint8_t>(rgb >> 8));
+      out.push_back(static_cast<std::uint8_t>(rgb >> 16));
+      out.push_back(0);
+    }
+  }
+  for (int y = size - 1; y >= 0; --y) {
+    std::vector<std::uint8_t> row(colourStride, 0);
+    for (int x = 0; x < size; ++x) {
+      const std::size_t i = static_cast<std::size_t>(y) * size + x;
+      if (!OpaqueAt(rgba, i)) continue;
+      const std::uint32_t rgb = RgbAt(rgba, i);
+      if (bits == 8) {
+        row[x] = Nearest(palette, rgb);
+      } else {
+        row[x * 3] = static_cast<std::uint8_t>(rgb);
+        row[x * 3 + 1] = static_cast<std::uint8_t>(rgb >> 8);
+        row[x * 3 + 2] = static_cast<std::uint8_t>(rgb >> 16);
+      }
+    }
+    out.insert(out.end(), row.begin(), row.end());
+  }
+  for (int y = size - 1; y >= 0; --y) {
+    std::vector<std::uint8_t> row(maskStride, 0);
+    for (int x = 0; x < size; ++x)
+      if (!OpaqueAt(rgba, static_cast<std::size_t>(y) * size + x))
+        row[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+    out.insert(out.end(), row.begin(), row.end());
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> IconFile() {
+  const std::pair<int, int> kImages[] = {{16, 8}, {16, 24}, {32, 8}, {32, 24}};
+  std::vector<std::vector<std::uint8_t>> images;
+  for (const auto& [size, bits] : kImages) images.push_back(IconImage(size, bits));
+
+  std::vector<std::uint8_t> out;
+  Put16(out, 0);
+  Put16(out, 1);  // an icon
+  Put16(out, static_cast<unsigned>(images.size()));
+  std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * images.size());
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    out.push_back(static_cast<std::uint8_t>(kImages[i].first));
+    out.push_back(static_cast<std::uint8_t>(kImages[i].first));
+    out.push_back(0);  // colour count: 0 for 256 colours and more
+    out.push_back(0);
+    Put16(out, 1);
+    Put16(out, static_cast<unsigned>(kImages[i].second));
+    Put32(out, static_cast<std::uint32_t>(images[i].size()));
+    Put32(out, offset);
+    offset += static_cast<std::uint32_t>(images[i].size());
+  }
+  for (const auto& image : images) out.insert(out.end(), image.begin(), image.end());
+  return out;
 }
 
 bool WritePng(const std::string& path, int width, int height, int channels,

@@ -13,6 +13,13 @@ namespace velmo::ui {
 // sizes the window uses.
 std::vector<std::uint8_t> DrawIcon(int size);
 
+// The icon as a Windows icon file: four BMP-encoded images in this order,
+// 16 x 16 at 8 and 24 bits per pixel, then 32 x 32 at 8 and 24 bits. Pixels
+// with alpha of 128 or more are opaque, the rest transparent through the AND
+// mask; the 8-bit images use a palette of the picture's most frequent colours,
+// the others mapped to the nearest of them.
+std::vector<std::uint8_t> IconFile();
+
 // Writes 8-bit RGB (channels 3) or RGBA (channels 4) pixels, rows top-down, as
 // a PNG file. False with a message on failure.
 bool WritePng(const std::string& path, int width, int height, int channels,

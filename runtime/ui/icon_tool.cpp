@@ -1,14 +1,29 @@
 // mosalin-icon FILE [SIZE]: writes the window's icon (32 px unless SIZE is
 // given) as a PNG file, for desktop entries and installers.
+// mosalin-icon --ico FILE: writes it as a Windows icon file with the four
+// images of the Windows executable's icon group.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <string>
 
 #include "runtime/ui/icon.h"
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--ico") == 0) {
+    const std::vector<std::uint8_t> ico = velmo::ui::IconFile();
+    std::ofstream out(argv[2], std::ios::binary);
+    out.write(reinterpret_cast<const char*>(ico.data()), static_cast<std::streamsize>(ico.size()));
+    out.close();
+    if (!out) {
+      std::fprintf(stderr, "mosalin-icon: cannot write %s\n", argv[2]);
+      return 1;
+    }
+    return 0;
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: mosalin-icon FILE [SIZE]\n");
+    std::fprintf(stderr, "usage: mosalin-icon FILE [SIZE]\n       mosalin-icon --ico FILE\n");
     return 2;
   }
   int size = 32;

@@ -1,0 +1,124 @@
+// The runtime host on Windows: the program's paths and texts go to the
+// Windows API as they stand, in the system's ANSI code page.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <utility>
+
+#include "runtime/system.h"
+#include "runtime/write_file.h"
+
+namespace velmo::sys {
+namespace {
+
+std::wstring Widen(std::string_view text, UINT codePage) {
+  if (text.empty()) return {};
+  const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+// `exact` (when given) tells whether every character had a form in the page.
+std::string Narrow(std::wstring_view wide, UINT codePage, bool* exact = nullptr) {
+  if (exact) *exact = true;
+  if (wide.empty()) return {};
+  BOOL usedDefault = FALSE;
+  // UTF-8 takes no default-character arguments.
+  BOOL* used = codePage == CP_UTF8 ? nullptr : &usedDefault;
+  const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const int n = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                    nullptr, used);
+  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+                        used);
+  if (exact) *exact = n > 0 && !usedDefault;
+  return out;
+}
+
+}  // namespace
+
+std::string AnsiToUtf8(std::string_view ansi) { return Narrow(Widen(ansi, CP_ACP), CP_UTF8); }
+std::string Utf8ToAnsi(std::string_view utf8) { return Narrow(Widen(utf8, CP_UTF8), CP_ACP); }
+
+std::string ProgramDir() {
+  char path[MAX_PATH + 1] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  std::string dir(path, n);
+  const std::size_t cut = dir.find_last_of('\\');
+  if (cut == std::string::npos) return {};
+  dir.resize(cut);
+  if (dir.size() == 2 && dir[1] == ':') dir += '\\';  // a drive root keeps its backslash
+  return dir;
+}
+
+bool FileExists(const char* ansiPath) {
+  if (!ansiPath || !*ansiPath) return false;
+  const DWORD attributes = GetFileAttributesA(ansiPath);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WriteBytes(const char* ansiPath, const void* data, std::size_t size) {
+  return ansiPath && WriteFileAtomically(ansiPath, data, size);
+}
+
+std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter filter) {
+  std::vector<std::string> dots;
+  // The others with their UTF-8 form, by which NTFS index order compares them.
+  std::vector<std::pair<std::string, std::string>> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(std::string(ansiPattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return {};
+  do {
+    const std::string name = found.cFileName;
+    if (!FilterAccepts(filter, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) continue;
+    if (name == "." || name == "..") dots.push_back(name);
+    else names.emplace_back(AnsiToUtf8(name), name);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+
+  std::sort(dots.begin(), dots.end());  // "." before ".."
+  std::sort(names.begin(), names.end(),
+            [](const auto& a, const auto& b) { return CompareNames(a.first, b.first) < 0; });
+  for (auto& [utf8, ansi] : names) dots.push_back(std::move(ansi));
+  return dots;
+}
+
+std::optional<std::string> ScenarioPath(std::string_view utf8) {
+  bool exact = false;
+  std::string ansi = Narrow(Widen(utf8, CP_UTF8), CP_ACP, &exact);
+  if (!exact) return std::nullopt;
+  return ansi;
+}
+
+bool ScenarioFileExists(std::string_view utf8) {
+  const std::wstring wide = Widen(utf8, CP_UTF8);
+  return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void* MapBigBlock(std::size_t bytes, std::size_t) {
+  return VirtualAlloc(nullptr, bytes ? bytes : 1, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void UnmapBigBlock(void* block, std::size_t) { VirtualFree(block, 0, MEM_RELEASE); }
+
+double PeakResidentMiB() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize / (1024.0 * 1024.0);
+}
+
+void Exit(unsigned code) {
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  ExitProcess(code);
+}
+
+}  // namespace velmo::sys
