@@ -1,0 +1,32 @@
+// Running the Windows build under Wine from a test: scripts/wine with a
+// scenario, the transcript and exit status collected as for the Linux build.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/run_program.h"
+
+namespace wintest {
+
+// The Windows build directory (build-win) and its bin directory.
+std::filesystem::path WindowsBuild();
+std::filesystem::path WindowsBin();
+std::filesystem::path SourceDir();
+
+// Runs `program` with `args` through scripts/wine, with `env` added to the
+// environment ("NAME=value"), in `workdir`; stdout and stderr go to files
+// there. A run that takes longer than `timeoutSeconds` is killed (and with it
+// every Wine process of the prefix) and reported with status 2000. The
+// transcript's lines lose a trailing CR.
+e2e::Run RunWine(const std::filesystem::path& program, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env, const std::filesystem::path& workdir,
+                 int timeoutSeconds = 180);
+
+// Plays scenario lines (paths in their Windows form, e2e::WindowsPath) against
+// the Windows mosalin.exe (or `exe`), with the scenario file in `workdir`.
+e2e::Run PlayWine(const std::filesystem::path& workdir, const std::vector<std::string>& scenario,
+                  const std::filesystem::path& exe = {});
+
+}  // namespace wintest
