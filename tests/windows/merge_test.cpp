@@ -42,3 +42,80 @@ TEST(WindowsMerge, SampleTilesGiveTheLinuxTranscriptAndFile) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> MergeScenario(const fs::path& dir, const fs::path& out) {
+  return {"folder " + e2e::WindowsPath(dir), "click 按钮_指定目录", "save " + e2e::WindowsPath(out),
+          "click 按钮_保存路径", "click 按钮_开始拼合"};
+}
+
+TEST(WindowsMerge, AFailedSaveIsReportedAndLeavesNoFile) {
+  e2e::Sandbox s("win-failed-save");
+  e2e::MakeTileSet(s.root() / "2x", 2, 2);
+  const fs::path out = s.root() / "no-such-dir" / "out";
+  e2e::Run r = wintest::PlayWine(s.root() / "run", MergeScenario(s.root() / "2x", out));
+  ASSERT_EQ(r.status, 0) << r.Joined();
+  EXPECT_TRUE(r.Has("message 16 保存图片失败!")) << r.Joined();
+  EXPECT_FALSE(r.Has("message 64 图片拼合并保存完成!!"));
+  EXPECT_TRUE(r.Has("set 按钮_开始拼合 6 0")) << "the inputs are enabled again";
+  EXPECT_FALSE(fs::exists(s.root() / "no-such-dir"));
+
+  // A directory in the way of the file: the write fails, nothing is left
+  // beside it (the temporary file is removed).
+  fs::create_directories(s.root() / "busy.bmp");
+  r = wintest::PlayWine(s.root() / "run2", MergeScenario(s.root() / "2x", s.root() / "busy"));
+  EXPECT_TRUE(r.Has("message 16 保存图片失败!")) << r.Joined();
+  for (const auto& e : fs::directory_iterator(s.root()))
+    EXPECT_EQ(e.path().extension() == ".tmp", false) << e.path();
+}
+
+TEST(WindowsMerge, MissingTilesTakeThePlaceholderAndABadDirectoryIsRefused) {
+  e2e::Sandbox s("win-missing");
+  auto tiles = e2e::MakeTileSet(s.root() / "2x", 2, 2, {{0, 1}, {1, 0}});
+  e2e::Run r = wintest::PlayWine(s.root() / "run", MergeScenario(s.root() / "2x", s.root() / "out"));
+  ASSERT_TRUE(r.Has("message 64 图片拼合并保存完成!!")) << r.Joined();
+  e2e::Bmp bmp;
+  ASSERT_TRUE(e2e::ReadBmp(s.root() / "out.bmp", &bmp));
+  ASSERT_EQ(bmp.width, 512);
+  // Drawn tiles are where they belong; the placeholder (Nodata.dll beside
+  // the executable) fills the two missing squares with something.
+  for (auto [row, col] : {std::pair{0, 0}, std::pair{1, 1}}) {
+    const e2e::Rgba want = tiles[row][col].at(10, 20);
+    const auto got = bmp.At(col * 256 + 10, row * 256 + 20);
+    EXPECT_EQ((e2e::Rgba{got[2], got[1], got[0], 255}), want) << row << "," << col;
+  }
+  bool placeholderDrawn = false;
+  for (int y = 0; y < 256 && !placeholderDrawn; ++y)
+    for (int x = 256; x < 512 && !placeholderDrawn; ++x) {
+      const auto p = bmp.At(x, y);
+      placeholderDrawn = p[0] || p[1] || p[2];
+    }
+  EXPECT_TRUE(placeholderDrawn);
+
+  // A directory whose name has no lowercase x is refused, as on Linux.
+  fs::create_directories(s.root() / "tiles" / "000");
+  r = wintest::PlayWine(s.root() / "run2", MergeScenario(s.root() / "tiles", s.root() / "out2"));
+  EXPECT_TRUE(r.Has("message 16 目录不正确,请指定类似\"2x\"或者\"1x\"的目录,并确定小图片的前缀和目录名相同!"))
+      << r.Joined();
+  EXPECT_FALSE(fs::exists(s.root() / "out2.bmp"));
+}
+
+TEST(WindowsMerge, ABitmapTooLargeForTheSystemTakesTheProgramsFailurePath) {
+  // 128 bands make a side of 32768 pixels: 4 GiB at 32 bits, more than a
+  // 32-bit process can have, so CreateCompatibleBitmap fails.
+  e2e::Sandbox s("win-huge");
+  for (int r = 0; r < 128; ++r) {
+    char row[8];
+    std::snprintf(row, sizeof row, "%03d", r);
+    fs::create_directories(s.root() / "7x" / row);
+  }
+  e2e::Run r = wintest::PlayWine(s.root() / "run", MergeScenario(s.root() / "7x", s.root() / "out"));
+  ASSERT_EQ(r.status, 0) << r.Joined();
+  EXPECT_TRUE(r.Has("set 编辑框_大图尺寸 8 32768*32768")) << r.Joined();
+  EXPECT_TRUE(r.Has("message 64 创建位图失败!可能是图片尺寸过大,正在想办法解决这个问题.")) << r.Joined();
+  EXPECT_TRUE(r.Has("set 编辑框_大图尺寸 6 0"));
+  EXPECT_FALSE(fs::exists(s.root() / "out.bmp"));
+}
+
+}  // namespace
