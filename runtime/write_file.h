@@ -28,6 +28,12 @@ namespace velmo {
 // or not writable, the target is a directory or anything else that is not a
 // regular file, `data` is null while `size` is not 0, or any write, flush or
 // rename fails (a full file system, a file-size limit, an I/O error).
+//
+// The Windows build (write_file_windows.cpp) takes the program's Windows path
+// as it stands and does the same with the system's calls: a new temporary
+// file beside the target (CREATE_NEW), WriteFile, FlushFileBuffers, and
+// MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; on any
+// failure the temporary file is deleted and the target left as it was.
 bool WriteFileAtomically(const std::string& posixPath, const void* data, std::size_t size);
 
 }  // namespace velmo

@@ -16,12 +16,14 @@
 //                   label, in practice): fires event -1 with the position
 //                   (width / 2, height / 2) in the control and modifier state 0
 //   close           close the window: the message loop ends
-//   wait-file PATH  wait (up to 30 s) until PATH exists: lets a test change the
-//                   file system between two actions of one run
+//   wait-file PATH  wait (up to 30 s) until PATH exists (a path of the system
+//                   the build runs on): lets a test change the file system
+//                   between two actions of one run
 //
-// PATH is a POSIX path (relative paths count from the current directory); the
-// program receives its Windows form in code page 936 ("/home/me/2x/" becomes
-// "Z:\home\me\2x"). Answers wait in one queue per dialog kind and are consumed
+// PATH is a POSIX path on Linux (relative paths count from the current
+// directory); the program receives its Windows form in code page 936
+// ("/home/me/2x/" becomes "Z:\home\me\2x"). In the Windows build PATH is a
+// Windows path and reaches the program as it stands, in the ANSI code page. Answers wait in one queue per dialog kind and are consumed
 // by the next dialog of that kind, so queue them before the click that opens
 // the dialog; a dialog with no answer queued is cancelled. NAME is a control's
 // stored name written in UTF-8. A click or press of a disabled control does
@@ -35,7 +37,8 @@
 // found when the window is created, before its created event fires: the
 // message goes to stderr and the run ends with exit status 2.
 //
-// Transcript: one UTF-8 line per event on stdout, flushed per line:
+// Transcript: one UTF-8 line per event on stdout, flushed per line, ending in
+// LF in both builds:
 //
 //   window-created                the window and its controls exist
 //   set NAME PROPERTY VALUE       every property write (VALUE is the decimal
