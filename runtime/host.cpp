@@ -1,11 +1,9 @@
 #include "runtime/host.h"
 
 #include <chrono>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cctype>
 #include <sstream>
 
 #include "host/args.h"
@@ -195,7 +193,7 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
     const auto& n = parsed_.nativeCalls[i];
     BoundNative b{n.library, n.entry, BindNative(n.library, n.entry)};
     if (!b.target)
-      return fail("native call " + std::to_string(i) + ": no platform library " +
+      return fail("native call " + std::to_string(i) + ": no library " +
                   (n.library.empty() ? std::string("(system)") : "\"" + n.library + "\"") +
                   " exports \"" + n.entry + "\"");
     natives_.push_back(std::move(b));

@@ -2,7 +2,9 @@
 // the same file as the Linux build.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <map>
 
 #include "tests/support/run_program.h"
 #include "tests/support/tiles.h"
@@ -116,6 +118,43 @@ TEST(WindowsMerge, ABitmapTooLargeForTheSystemTakesTheProgramsFailurePath) {
   EXPECT_TRUE(r.Has("message 64 创建位图失败!可能是图片尺寸过大,正在想办法解决这个问题.")) << r.Joined();
   EXPECT_TRUE(r.Has("set 编辑框_大图尺寸 6 0"));
   EXPECT_FALSE(fs::exists(s.root() / "out.bmp"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WindowsMerge, BandsComeInIndexOrderWhateverTheDirectoryKeeps) {
+  // Row directories made in an order that is neither their byte order nor
+  // their index order (names compared upper-cased): "a" comes first, then
+  // "B", then "c", as NTFS (and Wine, which sorts the Linux directory's
+  // entries) returns them; the host orders them that way on any file system.
+  e2e::Sandbox s("win-band-order");
+  const fs::path dir = s.root() / "1x";
+  const char* const rows[] = {"c", "B", "a"};  // made in this order
+  std::map<std::string, e2e::Picture> tiles;
+  int seed = 1;
+  for (const char* row : rows) {
+    fs::create_directories(dir / row);
+    for (int col = 0; col < 3; ++col) {
+      char name[32];
+      std::snprintf(name, sizeof name, "1x%s%03d.png", row, col);
+      e2e::Picture p = e2e::Pattern(256, 256, seed++);
+      e2e::WritePng(dir / row / name, p);
+      if (col == 0) tiles[row] = p;
+    }
+  }
+  e2e::Run r = wintest::PlayWine(s.root() / "run", MergeScenario(dir, s.root() / "out"));
+  ASSERT_TRUE(r.Has("message 64 图片拼合并保存完成!!")) << r.Joined();
+  e2e::Bmp bmp;
+  ASSERT_TRUE(e2e::ReadBmp(s.root() / "out.bmp", &bmp));
+  int band = 0;
+  for (const char* row : {"a", "B", "c"}) {
+    const auto got = bmp.At(5, band * 256 + 7);
+    const e2e::Rgba want = tiles[row].at(5, 7);
+    EXPECT_EQ((e2e::Rgba{got[2], got[1], got[0], 255}), want) << "band " << band << " should be " << row;
+    ++band;
+  }
 }
 
 }  // namespace
