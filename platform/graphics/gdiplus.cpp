@@ -14,8 +14,12 @@
 //    such file: FileNotFound; a file that cannot be opened or read otherwise
 //    (no permission, a directory): Win32Error; a file above 1 GiB or a picture
 //    beyond the limits of picture.h: OutOfMemory; content that no decoder
-//    recognises: UnknownImageFormat; corrupt or truncated data: GenericError
-//    (see each decoder). The format comes from the content, never the name.
+//    takes (not a picture, or a variant the decoders refuse, metafiles among
+//    them): OutOfMemory too, which is what GDI+ reports for a file that does
+//    not have a valid image format (System.Drawing's Image.FromFile turns that
+//    status into its OutOfMemoryException); corrupt or truncated data:
+//    GenericError (see each decoder). The format comes from the content,
+//    never the name.
 #include "platform/graphics/gdiplus.h"
 
 #include <fcntl.h>
@@ -163,7 +167,8 @@ GpStatus GdipLoadImageFromFile(const WCHAR* path, GpImage** image) {
 
   // Reading and decoding need no lock.
   auto object = std::make_unique<ImageObject>();
-  if (GpStatus s = g.ahead.Load(*posix, object->picture); s != Gdiplus::Ok) return s;
+  if (GpStatus s = g.ahead.Load(*posix, object->picture); s != Gdiplus::Ok)
+    return s == Gdiplus::UnknownImageFormat ? Gdiplus::OutOfMemory : s;
 
   std::lock_guard lock(g.lock);
   if (!g.Started()) return Gdiplus::GdiplusNotInitialized;
