@@ -1,4 +1,5 @@
-// BMP files, parsed here with a bounds check on every read.
+// BMP files, parsed here with a bounds check on every read; the DIB header,
+// colour table and uncompressed rows are shared with icon entries (dib.h).
 //
 // Decoded: headers of 12 bytes (OS/2 1.x) and of 40 bytes or more (Windows,
 // including the 52-, 56-, 108- and 124-byte forms with their masks);
@@ -14,53 +15,25 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/graphics/dib.h"
 #include "platform/graphics/picture.h"
 
 namespace graphics {
+namespace dib {
 namespace {
-
-constexpr std::uint32_t kRle8 = 1, kRle4 = 2, kBitfields = 3, kAlphaBitfields = 6;
 
 std::uint32_t U16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
 std::uint32_t U32(const std::uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
 }
 
-// One colour channel given by a bit mask: the masked value scaled to 0-255.
-struct Channel {
-  std::uint32_t mask = 0;
-  int shift = 0;
-  std::uint32_t max = 0;
+}  // namespace
 
-  explicit Channel(std::uint32_t m = 0) : mask(m) {
-    if (!m) return;
-    while (!((m >> shift) & 1)) ++shift;
-    max = m >> shift;
-  }
-  std::uint8_t Get(std::uint32_t pixel, std::uint8_t none) const {
-    if (!mask) return none;
-    const std::uint64_t v = (pixel & mask) >> shift;
-    return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
-  }
-};
-
-struct Layout {
-  std::int64_t width = 0, height = 0;
-  bool topDown = false;
-  unsigned bpp = 0;
-  std::uint32_t compression = 0;
-  Channel red, green, blue, alpha;
-  std::uint8_t palette[256][4] = {};  // blue, green, red, 0
-  std::size_t pixelOffset = 0;
-};
-
-// Reads both headers and the colour table.
-GpStatus ReadLayout(std::span<const std::uint8_t> f, Layout& l) {
-  if (f.size() < 14 + 12) return Gdiplus::GenericError;
-  l.pixelOffset = U32(&f[10]);
-  const std::uint32_t headerSize = U32(&f[14]);
-  if (headerSize > f.size() - 14) return Gdiplus::GenericError;
-  const std::uint8_t* h = &f[14];
+GpStatus ReadLayout(std::span<const std::uint8_t> f, std::size_t headerAt, Layout& l) {
+  if (f.size() < headerAt + 12) return Gdiplus::GenericError;
+  const std::uint32_t headerSize = U32(&f[headerAt]);
+  if (headerSize > f.size() - headerAt) return Gdiplus::GenericError;
+  const std::uint8_t* h = &f[headerAt];
   std::size_t paletteEntry = 4;
   std::uint32_t colours = 0;
   if (headerSize == 12) {
@@ -74,7 +47,7 @@ GpStatus ReadLayout(std::span<const std::uint8_t> f, Layout& l) {
     l.bpp = U16(h + 14);
     l.compression = U32(h + 16);
     colours = U32(h + 32);
-    if (headerSize == 64 && l.compression != 0) return Gdiplus::UnknownImageFormat;
+    if (headerSize == 64 && l.compression != kRgb) return Gdiplus::UnknownImageFormat;
   } else {
     return Gdiplus::GenericError;
   }
@@ -84,12 +57,12 @@ GpStatus ReadLayout(std::span<const std::uint8_t> f, Layout& l) {
   }
   if (l.width < 1 || l.height < 1) return Gdiplus::GenericError;
 
-  std::size_t at = 14 + headerSize;
+  std::size_t at = headerAt + headerSize;
   const bool bitfields = l.compression == kBitfields || l.compression == kAlphaBitfields;
   if (bitfields) {
     if (l.bpp != 16 && l.bpp != 32) return Gdiplus::UnknownImageFormat;
     // Masks are part of headers of 52 bytes and more, else they follow it.
-    const std::size_t maskAt = headerSize >= 52 ? 14 + 40 : at;
+    const std::size_t maskAt = headerSize >= 52 ? headerAt + 40 : at;
     const std::size_t maskCount = l.compression == kAlphaBitfields || headerSize >= 56 ? 4 : 3;
     if (maskAt + 4 * maskCount > f.size()) return Gdiplus::GenericError;
     l.red = Channel(U32(&f[maskAt]));
@@ -97,7 +70,7 @@ GpStatus ReadLayout(std::span<const std::uint8_t> f, Layout& l) {
     l.blue = Channel(U32(&f[maskAt + 8]));
     if (maskCount == 4) l.alpha = Channel(U32(&f[maskAt + 12]));
     if (headerSize < 52) at += 4 * maskCount;
-  } else if (l.compression == 0) {
+  } else if (l.compression == kRgb) {
     if (l.bpp == 16) l.red = Channel(0x7C00), l.green = Channel(0x03E0), l.blue = Channel(0x001F);
     if (l.bpp == 32) l.red = Channel(0xFF0000), l.green = Channel(0xFF00), l.blue = Channel(0xFF);
     if (l.bpp != 1 && l.bpp != 4 && l.bpp != 8 && l.bpp != 16 && l.bpp != 24 && l.bpp != 32)
@@ -113,14 +86,16 @@ GpStatus ReadLayout(std::span<const std::uint8_t> f, Layout& l) {
     if (colours == 0 || colours > full) colours = full;
     if (at + colours * paletteEntry > f.size()) return Gdiplus::GenericError;
     for (std::uint32_t i = 0; i < colours; ++i) std::memcpy(l.palette[i], &f[at + i * paletteEntry], 3);
+    at += colours * paletteEntry;
   }
-  if (l.pixelOffset > f.size()) return Gdiplus::GenericError;
+  l.tableEnd = at;
   return Gdiplus::Ok;
 }
 
 GpStatus DecodeRows(std::span<const std::uint8_t> f, const Layout& l, Picture& p) {
-  const std::size_t stride = (std::size_t(l.width) * l.bpp + 31) / 32 * 4;
-  if (stride * std::size_t(l.height) > f.size() - l.pixelOffset) return Gdiplus::GenericError;
+  const std::uint64_t stride = Stride(l.width, l.bpp);
+  if (l.pixelOffset > f.size() || stride > (f.size() - l.pixelOffset) / std::uint64_t(l.height))
+    return Gdiplus::GenericError;
   const bool anyAlpha = l.alpha.mask != 0;
   for (std::int64_t fileRow = 0; fileRow < l.height; ++fileRow) {
     const std::uint8_t* src = &f[l.pixelOffset + std::size_t(fileRow) * stride];
@@ -150,9 +125,16 @@ GpStatus DecodeRows(std::span<const std::uint8_t> f, const Layout& l, Picture& p
       }
     }
   }
-  FinishAlpha(p);
   return Gdiplus::Ok;
 }
+
+}  // namespace dib
+
+namespace {
+
+using dib::kRle4;
+using dib::kRle8;
+using dib::Layout;
 
 // RLE8 and RLE4: runs and absolute runs of colour indices, bottom-up.
 GpStatus DecodeRle(std::span<const std::uint8_t> f, const Layout& l, Picture& p) {
@@ -199,13 +181,27 @@ GpStatus DecodeRle(std::span<const std::uint8_t> f, const Layout& l, Picture& p)
 }  // namespace
 
 GpStatus DecodeBmp(std::span<const std::uint8_t> file, Picture& out) {
+  // The 14-byte file header, then the DIB; bfOffBits gives where the pixel
+  // data starts.
   Layout l;
-  if (GpStatus s = ReadLayout(file, l); s != Gdiplus::Ok) return s;
+  if (GpStatus s = dib::ReadLayout(file, 14, l); s != Gdiplus::Ok) return s;
+  l.pixelOffset = dib::U32(&file[10]);
+  if (l.pixelOffset > file.size()) return Gdiplus::GenericError;
   const bool rle = l.compression == kRle8 || l.compression == kRle4;
+  // Uncompressed rows must all be in the file: a header that claims more
+  // than the file holds is refused before the picture's memory is taken.
+  if (!rle) {
+    if (std::uint64_t(l.width) * std::uint64_t(l.height) > kMaxPixels) return Gdiplus::OutOfMemory;
+    if (dib::Stride(l.width, l.bpp) * std::uint64_t(l.height) > file.size() - l.pixelOffset)
+      return Gdiplus::GenericError;
+  }
   if (GpStatus s = AllocatePicture(out, l.width, l.height, rle || l.alpha.mask != 0);
       s != Gdiplus::Ok)
     return s;
-  return rle ? DecodeRle(file, l, out) : DecodeRows(file, l, out);
+  if (rle) return DecodeRle(file, l, out);
+  if (GpStatus s = dib::DecodeRows(file, l, out); s != Gdiplus::Ok) return s;
+  FinishAlpha(out);
+  return Gdiplus::Ok;
 }
 
 }  // namespace graphics

@@ -47,6 +47,16 @@ GpStatus DecodePicture(std::span<const std::uint8_t> file, Picture& out) {
   if (startsWith("\xFF\xD8\xFF", 3)) return DecodeJpeg(file, out);
   if (startsWith("GIF87a", 6) || startsWith("GIF89a", 6)) return DecodeGif(file, out);
   if (startsWith("BM", 2)) return DecodeBmp(file, out);
+  // Classic TIFF in either byte order (BigTIFF is not part of TIFF 6.0).
+  if (startsWith("II*\0", 4) || startsWith("MM\0*", 4)) return DecodeTiff(file, out);
+  // An icon (type 1) or cursor (type 2) directory with at least one entry.
+  if (file.size() >= 6 && file[0] == 0 && file[1] == 0 && (file[2] == 1 || file[2] == 2) &&
+      file[3] == 0 && (file[4] | file[5]) != 0)
+    return DecodeIco(file, out);
+  // Metafiles (WMF with or without the placeable header, EMF) are drawn by
+  // GDI+ by playing their GDI records back through GDI itself. No well-kept
+  // library renders them that faithfully, so they stay pictures that are not
+  // decoded, like any other content that no decoder takes.
   return Gdiplus::UnknownImageFormat;
 }
 

@@ -56,6 +56,10 @@ GpStatus DecodePng(std::span<const std::uint8_t> file, Picture& out);
 GpStatus DecodeJpeg(std::span<const std::uint8_t> file, Picture& out);
 GpStatus DecodeGif(std::span<const std::uint8_t> file, Picture& out);
 GpStatus DecodeBmp(std::span<const std::uint8_t> file, Picture& out);
+// TIFF (libtiff): the first image of the file.
+GpStatus DecodeTiff(std::span<const std::uint8_t> file, Picture& out);
+// Icons and cursors: the entry that GDI+ draws of the file's directory.
+GpStatus DecodeIco(std::span<const std::uint8_t> file, Picture& out);
 
 // Chooses the decoder by the first bytes; UnknownImageFormat when none fits.
 GpStatus DecodePicture(std::span<const std::uint8_t> file, Picture& out);

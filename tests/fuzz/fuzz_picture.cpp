@@ -1,6 +1,6 @@
 // Fuzz target: picture loading and drawing, as GdipLoadImageFromFile and
 // GdipDrawImageRect do it: the decoder chosen by content (PNG, JPEG, GIF,
-// BMP), then drawing at the picture's own size, at a scaled and a mirrored
+// BMP, TIFF, icons and cursors), then drawing at the picture's own size, at a scaled and a mirrored
 // size onto a small 32-bit bitmap, and onto a 1-bit bitmap.
 //
 // A decoder that says Ok must hand over a complete picture within the

@@ -8,7 +8,9 @@
 #include <string>
 
 #include "image/program_image.h"
+#include "tests/graphics/ico_pictures.h"
 #include "tests/graphics/pictures.h"
+#include "tests/graphics/tiff_pictures.h"
 
 namespace {
 
@@ -76,5 +78,7 @@ int main(int argc, char** argv) {
                                          Samples(8, 2, 1)));
   Write(pic / "32bit-v5.bmp", MakeBmp(124, 3, 3, 32, 0, {}, Samples(12, 3, 1)));
   Write(pic / "16bit.bmp", MakeBmp(40, 2, 2, 16, 0, {}, Samples(4, 2, 1)));
+  WriteTiffSeeds(pic.string());
+  WriteIcoSeeds(pic.string());
   return 0;
 }

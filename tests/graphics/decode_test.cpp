@@ -198,6 +198,12 @@ TEST(DecodeHostile, HugeClaimsAndUnknownContent) {
   Picture p;
   EXPECT_EQ(Decode(png, p), Gdiplus::OutOfMemory);
   EXPECT_EQ(Decode(graphics_test::MakeBmp(40, 100000, -100000, 24, 0, {}, Bytes(64, 0)), p), Gdiplus::OutOfMemory);
+  // Within the limits, but the rows are not in the file: refused before the
+  // picture's 256 MiB are taken.
+  Picture unallocated;
+  EXPECT_EQ(Decode(graphics_test::MakeBmp(40, 8192, 8192, 24, 0, {}, Bytes(64, 0)), unallocated),
+            Gdiplus::GenericError);
+  EXPECT_EQ(unallocated.bgrx, nullptr);
   EXPECT_EQ(Decode(graphics_test::MakeGif(65535, 65535, 0, 0, 1, 1, {0}, {0, 0, 0, 1, 1, 1}, -1, false), p),
             Gdiplus::OutOfMemory);
   Bytes jpeg = graphics_test::MakeJpeg(8, 8, 1, Bytes(64, 1), false);

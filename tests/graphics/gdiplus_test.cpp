@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "pictures.h"
 #include "platform/graphics/exports_graphics.h"
@@ -146,46 +147,14 @@ TEST_F(Gdip, FileAndArgumentFailures) {
 // itself has no decoder for.
 TEST_F(Gdip, MetafilesAndFormatsWithoutADecoderFailTheLoad) {
   using graphics_test::Bytes;
-  auto le16 = [](Bytes& b, unsigned v) { b.push_back(std::uint8_t(v)), b.push_back(std::uint8_t(v >> 8)); };
-  auto le32 = [&](Bytes& b, std::uint32_t v) { le16(b, v & 0xFFFF), le16(b, v >> 16); };
-  // A WMF: the 9-word header and one red rectangle, optionally behind the
-  // placeable header (bounding box 0,0 to 1000,500 at 1000 units per inch).
-  Bytes records;
-  auto record = [&](unsigned function, std::initializer_list<unsigned> params) {
-    le32(records, 3 + std::uint32_t(params.size()));
-    le16(records, function);
-    for (unsigned p : params) le16(records, p);
-  };
-  record(0x020C, {500, 1000});        // SetWindowExt
-  record(0x02FC, {0, 0x00FF, 0, 0});  // CreateBrushIndirect: solid red
-  record(0x012D, {0});                // SelectObject
-  record(0x041B, {500, 1000, 0, 0});  // Rectangle
-  record(0x0000, {});                 // end of the metafile
-  Bytes wmf;
-  le16(wmf, 1), le16(wmf, 9), le16(wmf, 0x300);
-  le32(wmf, std::uint32_t(9 + records.size() / 2));
-  le16(wmf, 1), le32(wmf, 7), le16(wmf, 0);
-  wmf.insert(wmf.end(), records.begin(), records.end());
-  Bytes placeable;
-  le32(placeable, 0x9AC6CDD7);
-  for (unsigned v : {0u, 0u, 0u, 1000u, 500u, 1000u}) le16(placeable, v);
-  le32(placeable, 0);
-  unsigned checksum = 0;
-  for (std::size_t i = 0; i < 20; i += 2) checksum ^= unsigned(placeable[i]) | unsigned(placeable[i + 1]) << 8;
-  le16(placeable, checksum);
-  placeable.insert(placeable.end(), wmf.begin(), wmf.end());
-  // An EMF: its header record (" EMF" at offset 40) and the end record.
-  Bytes emf;
-  le32(emf, 1), le32(emf, 88);
-  for (std::int32_t v : {0, 0, 99, 49, 0, 0, 2645, 1322}) le32(emf, std::uint32_t(v));
-  le32(emf, 0x464D4520), le32(emf, 0x10000), le32(emf, 88 + 20), le32(emf, 2);
-  le16(emf, 1), le16(emf, 0);
-  for (std::uint32_t v : {0u, 0u, 0u, 1920u, 1080u, 508u, 285u}) le32(emf, v);
-  le32(emf, 14), le32(emf, 20), le32(emf, 0), le32(emf, 0), le32(emf, 20);
-  auto text = [](const char* t) { return Bytes(t, t + std::strlen(t)); };
-  Bytes webp = text("RIFF\x1a\0\0\0WEBPVP8 \x0e\0\0\0");
+  const Bytes placeable = graphics_test::MakeWmf(true);
+  const Bytes wmf = graphics_test::MakeWmf(false);
+  const Bytes emf = graphics_test::MakeEmf();
+  // The bytes of a literal, zeros inside it included.
+  auto bytes = [](const auto& literal) { return Bytes(std::begin(literal), std::end(literal) - 1); };
+  Bytes webp = bytes("RIFF\x1a\0\0\0WEBPVP8 \x0e\0\0\0");
   webp.resize(34, 0);
-  Bytes avif = text("\0\0\0\x1c" "ftypavif\0\0\0\0avifmif1miaf");
+  const Bytes avif = bytes("\0\0\0\x1c" "ftypavif\0\0\0\0avifmif1miaf");
   Bytes noise(4096);
   for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = std::uint8_t(i * 131 + (i >> 3) * 7);
 
@@ -195,7 +164,7 @@ TEST_F(Gdip, MetafilesAndFormatsWithoutADecoderFailTheLoad) {
       {"picture.emf", emf},
       {"picture.webp", webp},
       {"picture.avif", avif},
-      {"picture.svg", text("<svg xmlns='http://www.w3.org/2000/svg' width='8' height='8'/>")},
+      {"picture.svg", bytes("<svg xmlns='http://www.w3.org/2000/svg' width='8' height='8'/>")},
       {"noise.png", noise},
       {"empty.png", {}},
   };

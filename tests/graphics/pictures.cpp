@@ -143,6 +143,63 @@ Bytes MakeGif(int sw, int sh, int left, int top, int w, int h, const Bytes& indi
   return out;
 }
 
+namespace {
+
+void Le16(Bytes& b, unsigned v) {
+  b.push_back(static_cast<std::uint8_t>(v));
+  b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Le32(Bytes& b, std::uint32_t v) {
+  Le16(b, v & 0xFFFF);
+  Le16(b, v >> 16);
+}
+
+}  // namespace
+
+Bytes MakeWmf(bool placeable) {
+  Bytes records;
+  auto record = [&](unsigned function, std::initializer_list<unsigned> params) {
+    Le32(records, 3 + std::uint32_t(params.size()));
+    Le16(records, function);
+    for (unsigned p : params) Le16(records, p);
+  };
+  record(0x020C, {500, 1000});        // SetWindowExt
+  record(0x02FC, {0, 0x00FF, 0, 0});  // CreateBrushIndirect: solid red
+  record(0x012D, {0});                // SelectObject
+  record(0x041B, {500, 1000, 0, 0});  // Rectangle
+  record(0x0000, {});                 // end of the metafile
+  Bytes wmf;
+  if (placeable) {
+    Le32(wmf, 0x9AC6CDD7);
+    for (unsigned v : {0u, 0u, 0u, 1000u, 500u, 1000u}) Le16(wmf, v);
+    Le32(wmf, 0);
+    unsigned checksum = 0;
+    for (std::size_t i = 0; i < 20; i += 2) checksum ^= unsigned(wmf[i]) | unsigned(wmf[i + 1]) << 8;
+    Le16(wmf, checksum);
+  }
+  Le16(wmf, 1), Le16(wmf, 9), Le16(wmf, 0x300);
+  Le32(wmf, std::uint32_t(9 + records.size() / 2));
+  Le16(wmf, 1), Le32(wmf, 7), Le16(wmf, 0);
+  wmf.insert(wmf.end(), records.begin(), records.end());
+  return wmf;
+}
+
+Bytes MakeEmf() {
+  Bytes emf;
+  // The header record: bounds, frame (0.01 mm), " EMF", version, size,
+  // records, handles, reserved, descriptions, palette, device sizes.
+  Le32(emf, 1), Le32(emf, 88);
+  for (std::int32_t v : {0, 0, 99, 49, 0, 0, 2645, 1322}) Le32(emf, std::uint32_t(v));
+  Le32(emf, 0x464D4520), Le32(emf, 0x10000), Le32(emf, 88 + 24 + 20), Le32(emf, 3);
+  Le16(emf, 1), Le16(emf, 0);
+  for (std::uint32_t v : {0u, 0u, 0u, 1920u, 1080u, 508u, 285u}) Le32(emf, v);
+  // A rectangle with the default brush, then the end record.
+  Le32(emf, 0x2B), Le32(emf, 24);
+  for (std::int32_t v : {0, 0, 99, 49}) Le32(emf, std::uint32_t(v));
+  Le32(emf, 14), Le32(emf, 20), Le32(emf, 0), Le32(emf, 0), Le32(emf, 20);
+  return emf;
+}
+
 Bytes MakeBmp(std::uint32_t headerSize, std::int32_t width, std::int32_t height, int bpp,
               std::uint32_t compression, const Bytes& extra, const Bytes& pixels,
               const Bytes& headerTail) {

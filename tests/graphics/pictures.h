@@ -34,6 +34,12 @@ Bytes MakeBmp(std::uint32_t headerSize, std::int32_t width, std::int32_t height,
               std::uint32_t compression, const Bytes& extra, const Bytes& pixels,
               const Bytes& headerTail = {});
 
+// Metafiles of one red rectangle: a WMF (the 9-word header and its records,
+// behind the placeable header with the bounding box 0,0 to 1000,500 at 1000
+// units per inch when `placeable`), and an EMF of 100 x 50 pixels.
+Bytes MakeWmf(bool placeable);
+Bytes MakeEmf();
+
 void Put32(Bytes& b, std::size_t at, std::uint32_t v);
 
 // A scratch directory removed at destruction, and file writing.
