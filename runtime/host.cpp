@@ -203,6 +203,7 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
     return fail("damaged program image: the start routine lies outside the code");
 
   heap_.SetConstantRange(image, image::kDataSectionSize);
+  heap_.SetExhaustedHandler([this](std::uint32_t bytes) { OutOfMemory(bytes); });
   profile_ = Profile{};
   profile_.on = std::getenv("VELMO_PROFILE") != nullptr;
   return true;
@@ -440,14 +441,31 @@ void Host::Finish() {
   if (profile_.on) {
     std::fprintf(stderr,
                  "velmo: profile: decode %.3f s (%llu loads), draw %.3f s, export %.3f s, write %.3f s, "
-                 "peak %.1f MiB\n",
+                 "peak %.1f MiB, spilled %.1f MiB\n",
                  profile_.decode, static_cast<unsigned long long>(profile_.loads), profile_.draw,
-                 profile_.exportTime, profile_.write, sys::PeakResidentMiB());
+                 profile_.exportTime, profile_.write, sys::PeakResidentMiB(),
+                 sys::SpilledPeak() / (1024.0 * 1024.0));
   }
   if (std::getenv("VELMO_TRACE"))
     std::fprintf(stderr, "velmo: %zu blocks left after the end routine\n", heap_.LiveBlocks());
   // What the program leaves behind is released with it.
   heap_.ReleaseAll();
+}
+
+void Host::OutOfMemory(std::uint32_t bytes) {
+  const double mib = bytes / (1024.0 * 1024.0);
+  const std::string spill = sys::SpillDirectory();
+  std::fprintf(stderr, "velmo: out of memory: a block of %.1f MiB fits neither in memory%s; "
+               "the program ends without saving (exit status %d)\n",
+               mib, spill.empty() ? "" : (" nor in the spill directory " + spill).c_str(), kExitOutOfMemory);
+  if (ui_) {
+    char size[32];
+    std::snprintf(size, sizeof size, "%.0f", mib < 1 ? 1 : mib);
+    ui_->ShowMessage(sys::Utf8ToAnsi(std::string("内存不足:") + size +
+                                     " MB 的数据在内存和临时目录里都放不下,程序只能结束,图片没有保存。"),
+                     host::kStyleError);
+  }
+  sys::Exit(kExitOutOfMemory);
 }
 
 void Host::EndProgram(Word) {

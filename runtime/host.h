@@ -23,6 +23,10 @@ struct BoundNative {
   const void* target = nullptr;  // what the call is made to (runtime/native_call.h)
 };
 
+// The host's exit status when a block can be had neither from memory nor
+// from the spill directory.
+inline constexpr int kExitOutOfMemory = 7;
+
 class Host {
  public:
   static Host& Get();
@@ -74,6 +78,9 @@ class Host {
   host::Word FindFile(host::Word pattern, host::Word attribute, host::Word noFilter, host::Word handleAddr);
   // Everything that must happen once at the end, whichever way the program ends.
   void Finish();
+  // A block that neither memory nor the spill directory can hold: said in
+  // the window and on stderr, and the end (kExitOutOfMemory).
+  [[noreturn]] void OutOfMemory(std::uint32_t bytes);
 
   std::uint8_t* image_ = nullptr;
   image::ProgramImage parsed_;

@@ -50,12 +50,19 @@ std::optional<std::string> ScenarioPath(std::string_view utf8);
 bool ScenarioFileExists(std::string_view utf8);
 
 // Blocks from kBigBlock on come from the system's page allocator: zeroed by
-// it and released at once when freed. Null when the memory cannot be had.
+// it and released at once when freed; on Linux a block too large for the
+// memory the process may use lives in a spill file on disk
+// (platform/graphics/big_block.h). Null when the memory cannot be had.
 inline constexpr std::size_t kBigBlock = std::size_t(1) << 20;
 // `lead`: the offset of the payload in the block, placed for direct I/O
 // where the system writes that way.
 void* MapBigBlock(std::size_t bytes, std::size_t lead);
 void UnmapBigBlock(void* block, std::size_t bytes);
+
+// Where blocks too large for memory go (empty where none do), and the most
+// bytes held there at once so far.
+std::string SpillDirectory();
+std::uint64_t SpilledPeak();
 
 // The largest resident size of the process so far, in MiB (0 when unknown).
 double PeakResidentMiB();

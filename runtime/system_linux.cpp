@@ -40,7 +40,13 @@ bool FileExists(const char* ansiPath) {
 
 bool WriteBytes(const char* ansiPath, const void* data, std::size_t size) {
   auto posix = platform::WindowsToPosix(ansiPath ? ansiPath : "");
-  return posix && WriteFileAtomically(*posix, data, size);
+  if (!posix) return false;
+  // Bytes of a spilled block go from its spill file straight to the new one.
+  if (const std::optional<graphics::SpilledRange> spilled = graphics::FindSpilled(data, size)) {
+    const CopySource from{spilled->fd, spilled->offset};
+    return WriteFileAtomically(*posix, data, size, &from);
+  }
+  return WriteFileAtomically(*posix, data, size);
 }
 
 std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter filter) {
@@ -68,6 +74,9 @@ bool ScenarioFileExists(std::string_view utf8) {
 
 void* MapBigBlock(std::size_t bytes, std::size_t lead) { return graphics::MapBigBlock(bytes, lead); }
 void UnmapBigBlock(void* block, std::size_t bytes) { graphics::UnmapBigBlock(block, bytes); }
+
+std::string SpillDirectory() { return graphics::SpillDirectory(); }
+std::uint64_t SpilledPeak() { return graphics::Spilled().peak; }
 
 double PeakResidentMiB() {
   struct rusage usage {};

@@ -107,6 +107,9 @@ void* MapBigBlock(std::size_t bytes, std::size_t) {
 
 void UnmapBigBlock(void* block, std::size_t) { VirtualFree(block, 0, MEM_RELEASE); }
 
+std::string SpillDirectory() { return {}; }
+std::uint64_t SpilledPeak() { return 0; }
+
 double PeakResidentMiB() {
   PROCESS_MEMORY_COUNTERS counters{};
   counters.cb = sizeof counters;

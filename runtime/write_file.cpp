@@ -98,6 +98,26 @@ bool WriteDirect(int fd, const unsigned char* p, std::size_t size, std::size_t& 
   return ok;
 }
 
+// Copies `size` bytes from `from` to the end of `fd` inside the kernel. Sets
+// `done` to the bytes copied; false only on a real error. A kernel or a pair
+// of file systems that cannot copy this way copies nothing, and the caller
+// writes the rest the ordinary way.
+bool CopyInKernel(int fd, const CopySource& from, std::size_t size, std::size_t& done) {
+  done = 0;
+  loff_t in = static_cast<loff_t>(from.offset);
+  while (done < size) {
+    const ssize_t n = copy_file_range(from.fd, &in, fd, nullptr, std::min(size - done, kMaxChunk), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+                  errno == EBADF))
+      return true;  // not this way: the rest goes by write
+    if (n < 0) return false;
+    if (n == 0) return true;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 int FsyncRetrying(int fd) {
   int rc;
   do {
@@ -135,7 +155,8 @@ void SyncDirectory(const std::string& dir) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& posixPath, const void* data, std::size_t size) {
+bool WriteFileAtomically(const std::string& posixPath, const void* data, std::size_t size,
+                         const CopySource* from) {
   if (posixPath.empty() || posixPath.back() == '/') return false;
   if (data == nullptr && size != 0) return false;
 
@@ -154,8 +175,9 @@ bool WriteFileAtomically(const std::string& posixPath, const void* data, std::si
   if (fd < 0) return false;
 
   const auto* bytes = static_cast<const unsigned char*>(data);
-  std::size_t direct = 0;
-  bool ok = WriteDirect(fd, bytes, size, direct) && WriteAll(fd, bytes + direct, size - direct);
+  std::size_t done = 0;
+  bool ok = from ? CopyInKernel(fd, *from, size, done) : WriteDirect(fd, bytes, size, done);
+  ok = ok && WriteAll(fd, bytes + done, size - done);
   if (ok && exists) {
     if (old.st_uid != geteuid() || old.st_gid != getegid()) {
       // Only a privileged process may give the file away; otherwise the new

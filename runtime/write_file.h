@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace velmo {
@@ -34,6 +35,17 @@ namespace velmo {
 // file beside the target (CREATE_NEW), WriteFile, FlushFileBuffers, and
 // MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; on any
 // failure the temporary file is deleted and the target left as it was.
-bool WriteFileAtomically(const std::string& posixPath, const void* data, std::size_t size);
+//
+// `from`, when given, is a file that holds the same `size` bytes at
+// `from->offset` (the spill file of a large block that `data` lies in): the
+// bytes are then copied from it to the new file inside the kernel
+// (copy_file_range), without passing through this process's memory; where
+// the kernel cannot copy between the two files they are written from `data`.
+struct CopySource {
+  int fd;
+  std::uint64_t offset;
+};
+bool WriteFileAtomically(const std::string& posixPath, const void* data, std::size_t size,
+                         const CopySource* from = nullptr);
 
 }  // namespace velmo

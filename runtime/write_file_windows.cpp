@@ -29,7 +29,7 @@ bool WriteAll(HANDLE file, const unsigned char* p, std::size_t size) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size, const CopySource*) {
   if (path.empty() || path.back() == '\\' || path.back() == '/') return false;
   if (data == nullptr && size != 0) return false;
   const DWORD old = GetFileAttributesA(path.c_str());

@@ -1,25 +1,217 @@
 #include "platform/graphics/big_block.h"
 
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
-#include <cstdint>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <sstream>
 
 namespace graphics {
 namespace {
 
 constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
+constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
+// Left free when a block that does not fit comfortably is taken from memory
+// after all (the spill directory could not hold it).
+constexpr std::uint64_t kReserve = std::uint64_t(64) << 20;
+// A cgroup limit at or above this is no limit (cgroup v1 reports its
+// "unlimited" as a page-rounded 2^63).
+constexpr std::uint64_t kNoLimit = std::uint64_t(1) << 60;
 
 std::uintptr_t PageSize() {
   static const std::uintptr_t size = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   return size;
 }
 
-}  // namespace
+struct SpillBlock {
+  std::size_t bytes;
+  int fd;
+};
 
-void* MapBigBlock(std::size_t bytes, std::size_t lead) {
+struct SpillState {
+  std::mutex mutex;
+  std::map<std::uintptr_t, SpillBlock> blocks;  // by address
+  SpillFigures figures;
+  bool warnedInMemory = false;
+};
+
+SpillState& S() {
+  static SpillState* state = new SpillState();  // lives until the process ends
+  return *state;
+}
+
+std::string ReadFirstLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+std::optional<std::uint64_t> ParseNumber(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+  if (errno) return std::nullopt;
+  return v;
+}
+
+// A size: a number of bytes, or a number followed by K, M or G (binary).
+std::optional<std::uint64_t> ParseSize(std::string text) {
+  std::uint64_t unit = 1;
+  if (!text.empty()) {
+    switch (text.back()) {
+      case 'k': case 'K': unit = std::uint64_t(1) << 10; break;
+      case 'm': case 'M': unit = std::uint64_t(1) << 20; break;
+      case 'g': case 'G': unit = std::uint64_t(1) << 30; break;
+      default: break;
+    }
+    if (unit != 1) text.pop_back();
+  }
+  const std::optional<std::uint64_t> n = ParseNumber(text);
+  if (!n || *n > kUnlimited / unit) return std::nullopt;
+  return *n * unit;
+}
+
+// A value from a "key value" file such as memory.stat.
+std::optional<std::uint64_t> StatValue(const std::string& path, const std::string& key) {
+  std::ifstream in(path);
+  std::string k, v;
+  while (in >> k >> v)
+    if (k == key) return ParseNumber(v);
+  return std::nullopt;
+}
+
+std::uint64_t Less(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 0; }
+
+// The process's anonymous resident memory (resident less shared, file-backed
+// pages).
+std::uint64_t AnonymousResident() {
+  std::ifstream in("/proc/self/statm");
+  std::uint64_t size = 0, resident = 0, shared = 0;
+  in >> size >> resident >> shared;
+  return Less(resident, shared) * PageSize();
+}
+
+// cgroup v2: the tightest memory.max of the process's cgroup and its
+// ancestors, less what each uses beyond its file cache.
+std::uint64_t CgroupV2Headroom(const std::string& path) {
+  std::uint64_t headroom = kUnlimited;
+  std::string dir = "/sys/fs/cgroup" + (path == "/" ? std::string() : path);
+  while (dir.size() > std::strlen("/sys/fs/cgroup")) {
+    const std::optional<std::uint64_t> max = ParseNumber(ReadFirstLine(dir + "/memory.max"));
+    const std::optional<std::uint64_t> current = ParseNumber(ReadFirstLine(dir + "/memory.current"));
+    if (max && current) {
+      const std::uint64_t file = StatValue(dir + "/memory.stat", "file").value_or(0);
+      headroom = std::min(headroom, Less(*max, Less(*current, file)));
+    }
+    dir.erase(dir.rfind('/'));
+  }
+  return headroom;
+}
+
+// cgroup v1: the hierarchical limit of the memory controller, less the
+// usage beyond the file cache.
+std::uint64_t CgroupV1Headroom(const std::string& path) {
+  const std::string dir = "/sys/fs/cgroup/memory" + (path == "/" ? std::string() : path);
+  const std::string stat = dir + "/memory.stat";
+  const std::optional<std::uint64_t> limit = StatValue(stat, "hierarchical_memory_limit");
+  const std::optional<std::uint64_t> usage = ParseNumber(ReadFirstLine(dir + "/memory.usage_in_bytes"));
+  if (!limit || *limit >= kNoLimit || !usage) return kUnlimited;
+  const std::uint64_t file =
+      StatValue(stat, "total_active_file").value_or(0) + StatValue(stat, "total_inactive_file").value_or(0);
+  return Less(*limit, Less(*usage, file));
+}
+
+std::uint64_t CgroupHeadroom() {
+  std::ifstream in("/proc/self/cgroup");
+  std::uint64_t headroom = kUnlimited;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t a = line.find(':'), b = line.find(':', a + 1);
+    if (a == std::string::npos || b == std::string::npos) continue;
+    const std::string id = line.substr(0, a), controllers = line.substr(a + 1, b - a - 1);
+    const std::string path = line.substr(b + 1);
+    if (id == "0" && controllers.empty()) {
+      headroom = std::min(headroom, CgroupV2Headroom(path));
+    } else {
+      std::stringstream list(controllers);
+      for (std::string c; std::getline(list, c, ',');)
+        if (c == "memory") headroom = std::min(headroom, CgroupV1Headroom(path));
+    }
+  }
+  return headroom;
+}
+
+std::uint64_t MemAvailable() {
+  std::ifstream in("/proc/meminfo");
+  std::string key, unit;
+  std::uint64_t value = 0;
+  while (in >> key >> value >> unit)
+    if (key == "MemAvailable:") return value * 1024;
+  return kUnlimited;
+}
+
+// Whether a file system keeps its files in memory.
+bool InMemory(int fd) {
+  struct statfs fs {};
+  if (fstatfs(fd, &fs) != 0) return false;
+  return fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC;
+}
+
+void MakeDirectories(const std::string& dir) {
+  for (std::size_t at = 1; at != std::string::npos; at = dir.find('/', at + 1))
+    mkdir(dir.substr(0, at).c_str(), 0700);
+  mkdir(dir.c_str(), 0700);
+}
+
+// A new file of `bytes` in the spill directory with its space reserved, no
+// name, and not in memory; -1 when the directory cannot take it.
+int OpenSpillFile(std::size_t bytes) {
+  const std::string dir = SpillDirectory();
+  if (dir.empty()) return -1;
+  MakeDirectories(dir);
+  int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // A file system without unnamed files: a named one, unlinked at once.
+    std::string name = dir + "/.mosalin-spill-XXXXXX";
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+  }
+  if (fd < 0) return -1;
+  if (InMemory(fd)) {
+    std::lock_guard lock(S().mutex);
+    if (!S().warnedInMemory)
+      std::fprintf(stderr, "mosalin: the spill directory %s is in memory (tmpfs); large pictures "
+                   "cannot be moved to disk (set MOSALIN_SPILL_DIR to a directory on a disk)\n",
+                   dir.c_str());
+    S().warnedInMemory = true;
+    close(fd);
+    return -1;
+  }
+  int rc;
+  do {
+    rc = posix_fallocate(fd, 0, static_cast<off_t>(bytes));
+  } while (rc == EINTR);
+  if (rc != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void* MapAnonymous(std::size_t bytes, std::size_t lead) {
   const std::uintptr_t page = PageSize();
-  if (bytes == 0 || lead >= page || bytes > SIZE_MAX - 2 * kHuge) return nullptr;
   // Room to slide the block to the wanted alignment; the slack is unmapped.
   const std::size_t length = bytes + kHuge;
   void* raw = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
@@ -33,13 +225,86 @@ void* MapBigBlock(std::size_t bytes, std::size_t lead) {
   return reinterpret_cast<void*>(block);
 }
 
+void* MapSpilled(std::size_t bytes) {
+  const int fd = OpenSpillFile(bytes);
+  if (fd < 0) return nullptr;
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (p == MAP_FAILED) {
+    close(fd);
+    return nullptr;
+  }
+  SpillState& s = S();
+  std::lock_guard lock(s.mutex);
+  s.blocks[reinterpret_cast<std::uintptr_t>(p)] = {bytes, fd};
+  s.figures.now += bytes;
+  s.figures.peak = std::max(s.figures.peak, s.figures.now);
+  return p;
+}
+
+}  // namespace
+
+std::string SpillDirectory() {
+  if (const char* dir = std::getenv("MOSALIN_SPILL_DIR"); dir && *dir) return dir;
+  if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && cache[0] == '/')
+    return std::string(cache) + "/mosalin";
+  if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.cache/mosalin";
+  return {};
+}
+
+std::uint64_t MemoryHeadroom() {
+  std::uint64_t headroom = std::min(MemAvailable(), CgroupHeadroom());
+  if (const char* limit = std::getenv("MOSALIN_MEMORY_LIMIT"); limit && *limit) {
+    if (const std::optional<std::uint64_t> bytes = ParseSize(limit))
+      headroom = std::min(headroom, Less(*bytes, AnonymousResident()));
+  }
+  return headroom;
+}
+
+void* MapBigBlock(std::size_t bytes, std::size_t lead) {
+  if (bytes == 0 || lead >= PageSize() || bytes > SIZE_MAX - 2 * kHuge) return nullptr;
+  const std::uint64_t headroom = MemoryHeadroom();
+  if (bytes <= headroom / 2) return MapAnonymous(bytes, lead);
+  if (void* spilled = MapSpilled(bytes)) return spilled;
+  if (bytes <= Less(headroom, kReserve)) return MapAnonymous(bytes, lead);
+  return nullptr;
+}
+
 void UnmapBigBlock(void* block, std::size_t bytes) {
   if (!block) return;
+  SpillState& s = S();
+  {
+    std::lock_guard lock(s.mutex);
+    auto it = s.blocks.find(reinterpret_cast<std::uintptr_t>(block));
+    if (it != s.blocks.end()) {
+      munmap(block, it->second.bytes);
+      close(it->second.fd);  // the file goes with its last reference
+      s.figures.now -= it->second.bytes;
+      s.blocks.erase(it);
+      return;
+    }
+  }
   const std::uintptr_t page = PageSize();
   const auto at = reinterpret_cast<std::uintptr_t>(block);
   const std::uintptr_t first = at / page * page;
   const std::uintptr_t end = (at + bytes + page - 1) / page * page;
   munmap(reinterpret_cast<void*>(first), end - first);
+}
+
+std::optional<SpilledRange> FindSpilled(const void* data, std::size_t size) {
+  SpillState& s = S();
+  std::lock_guard lock(s.mutex);
+  const auto at = reinterpret_cast<std::uintptr_t>(data);
+  auto it = s.blocks.upper_bound(at);
+  if (it == s.blocks.begin()) return std::nullopt;
+  --it;
+  if (at - it->first > it->second.bytes || size > it->second.bytes - (at - it->first)) return std::nullopt;
+  return SpilledRange{it->second.fd, at - it->first};
+}
+
+SpillFigures Spilled() {
+  SpillState& s = S();
+  std::lock_guard lock(s.mutex);
+  return s.figures;
 }
 
 }  // namespace graphics

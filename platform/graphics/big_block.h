@@ -1,28 +1,69 @@
-// Large blocks straight from the kernel: fresh zero pages (nothing to clear
-// by hand), placed so that a payload at a given offset is aligned for direct
-// I/O and for huge pages.
+// Large blocks of memory (bitmaps, and the runtime host's large allocations)
+// that a merge larger than memory can still have.
 //
-// The pages are faulted in when the block is mapped (MAP_POPULATE): one pass
-// in the kernel costs about half of faulting them in one by one on first use.
-// No huge-page advice is given: measured on a virtual machine, faulting in
-// fresh 2 MiB pages cost more (the host backs each one anew) than the 4 KiB
-// faults it saves.
+// A block that fits comfortably in what the process may still use (half of
+// the headroom: see MemoryHeadroom) is fresh anonymous memory, its pages
+// faulted in when it is mapped (one pass in the kernel costs about half of
+// faulting them in one by one on first use). A block that does not is an
+// unlinked file in the spill directory, mapped shared: the kernel writes its
+// pages to disk and drops them when memory runs short, so the merge slows
+// down instead of being killed. The file has no name from the moment it is
+// made (O_TMPFILE), so nothing is left behind however the process ends, and
+// its disk space is reserved in full when it is made (fallocate), so a full
+// disk is found then and not later as a fault. When the spill directory
+// cannot take the block, it is anonymous memory after all if it fits in the
+// headroom at all, and otherwise there is no block.
+//
+// The spill directory is $MOSALIN_SPILL_DIR, or
+// ${XDG_CACHE_HOME:-$HOME/.cache}/mosalin (made when first needed). A
+// directory on a file system that lives in memory (tmpfs, ramfs) is never
+// used: its pages would take the same memory.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
 
 namespace graphics {
 
-// Blocks from this size on are worth a mapping of their own.
+// Blocks from this size on get a mapping of their own.
 inline constexpr std::size_t kBigBlockBytes = std::size_t(1) << 20;
 
-// A zeroed block of `bytes` (at least 1) whose address plus `lead` is a
-// multiple of 2 MiB (`lead` below 4096): a caller whose payload starts `lead`
-// bytes in gets its payload aligned for direct I/O. Null when the
-// memory cannot be had.
+// A zeroed block of `bytes` (at least 1), or null when neither memory nor the
+// spill directory can hold it. An anonymous block's address plus `lead`
+// (below 4096) is a multiple of 2 MiB, so a payload that starts `lead` bytes
+// in can go to a file by direct I/O; a spilled block's data goes to a file
+// from its spill file (FindSpilled).
 void* MapBigBlock(std::size_t bytes, std::size_t lead = 0);
 
 // Releases a block from MapBigBlock; `bytes` as it was asked for.
 void UnmapBigBlock(void* block, std::size_t bytes);
+
+// When [data, data + size) lies within one spilled block: its file and the
+// offset of `data` in it.
+struct SpilledRange {
+  int fd;
+  std::uint64_t offset;
+};
+std::optional<SpilledRange> FindSpilled(const void* data, std::size_t size);
+
+// Bytes of spilled blocks now and at most so far in this process.
+struct SpillFigures {
+  std::uint64_t now = 0, peak = 0;
+};
+SpillFigures Spilled();
+
+// The bytes of anonymous memory the process may still take, the tightest of:
+//  - $MOSALIN_MEMORY_LIMIT (bytes, or a number with K, M or G), less the
+//    process's own anonymous resident memory;
+//  - the limit of the memory cgroup the process is in (cgroup v2
+//    memory.max, or v1 hierarchical_memory_limit), less what the cgroup uses
+//    that the kernel cannot simply drop (its usage less its file cache);
+//  - the system's MemAvailable.
+std::uint64_t MemoryHeadroom();
+
+// The spill directory as configured (it may not exist yet).
+std::string SpillDirectory();
 
 }  // namespace graphics

@@ -7,7 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+#include <signal.h>
+
+#include <chrono>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 #include "tests/support/run_program.h"
 #include "tests/support/tiles.h"
@@ -32,12 +38,17 @@ std::string Slurp(const fs::path& p) {
 // Runs the built mosalin-merge in the sandbox's directory with its own
 // configuration. With `terminal`, stdout is a pseudo-terminal and `out` is
 // what appeared on it.
-Result RunMerge(const Sandbox& s, std::vector<std::string> args, bool terminal = false) {
+// `extraEnv` adds "NAME=value" entries; `whileRunning`, when given, is called
+// with mosalin-merge's process id while it runs.
+Result RunMerge(const Sandbox& s, std::vector<std::string> args, bool terminal = false,
+                const std::vector<std::string>& extraEnv = {},
+                const std::function<void(pid_t)>& whileRunning = {}) {
   std::string exe = (e2e::BinDir() / "mosalin-merge").string();
   std::vector<std::string> env = {"XDG_CONFIG_HOME=" + (s.root() / "config").string(),
                                   "HOME=" + s.root().string(), "PATH=/usr/bin:/bin"};
   for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
     if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
   std::vector<char*> envp, argv{exe.data()};
   for (auto& e : env) envp.push_back(e.data());
   for (auto& a : args) argv.push_back(a.data());
@@ -67,6 +78,7 @@ Result RunMerge(const Sandbox& s, std::vector<std::string> args, bool terminal =
       char buf[4096];
       for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) r.out.append(buf, std::size_t(n));
     }
+    if (whileRunning) whileRunning(pid);
     int st = 0;
     waitpid(pid, &st, 0);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
@@ -146,6 +158,48 @@ TEST(MergeTool, AFailedSaveFails) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "保存图片失败!\n");
   EXPECT_FALSE(fs::exists(s.root() / "no"));
+}
+
+// Kills the first `mosalin` that `parent` starts (as the kernel ends a process
+// when memory runs out), or gives up when `parent` has ended.
+void KillChildMosalin(pid_t parent) {
+  for (int tries = 0; tries < 20000; ++tries) {
+    if (kill(parent, 0) != 0) return;
+    if (DIR* proc = opendir("/proc")) {
+      for (dirent* e; (e = readdir(proc));) {
+        std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
+        std::string pid, comm, state;
+        long ppid = 0;
+        if (!(stat >> pid >> comm >> state >> ppid) || ppid != parent || comm != "(mosalin)") continue;
+        kill(std::stoi(pid), SIGKILL);
+        closedir(proc);
+        return;
+      }
+      closedir(proc);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+}
+
+TEST(MergeTool, RunningOutOfMemoryIsReportedAsSuch) {
+  Sandbox s("tool-memory");
+  e2e::MakeTileSet(s.root() / "2x", 16, 16);
+  // The picture fits neither in the memory the program may use nor in a
+  // spill directory: the program's own end, exit status 3 here.
+  Result r = RunMerge(s, {"2x", "out.bmp"}, false,
+                      {"MOSALIN_MEMORY_LIMIT=180M", "MOSALIN_SPILL_DIR=" + (s.root() / "2x" / "000" / "2x000000.png" / "spill").string()});
+  EXPECT_EQ(r.status, 3) << Show(r);
+  EXPECT_NE(r.err.find("mosalin-merge: the picture needs more memory than this system gives the program"),
+            std::string::npos)
+      << Show(r);
+  EXPECT_FALSE(fs::exists(s.root() / "out.bmp"));
+
+  // Ended by the kernel: said, with memory named as the likely cause.
+  Result killed = RunMerge(s, {"2x", "out.bmp"}, false, {}, KillChildMosalin);
+  EXPECT_EQ(killed.status, 3) << Show(killed);
+  EXPECT_NE(killed.err.find("was ended by signal 9"), std::string::npos) << Show(killed);
+  EXPECT_NE(killed.err.find("most likely the system ran out of memory"), std::string::npos) << Show(killed);
+  EXPECT_FALSE(fs::exists(s.root() / "out.bmp"));
 }
 
 TEST(MergeTool, UsageErrorsRunNothing) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "runtime/memory.h"
@@ -77,6 +78,74 @@ TEST(WriteFileAtomically, LargeAlignedAndUnalignedBuffersArriveByteForByte) {
   EXPECT_EQ(std::memcmp(got.data(), data + 1, size - 1), 0);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
   heap.ReleaseAll();
+}
+
+// The environment of one test: the memory limit and spill directory that
+// large blocks see, put back afterwards.
+class BlockEnvironment {
+ public:
+  BlockEnvironment(const std::string& limit, const std::string& spill) {
+    setenv("MOSALIN_MEMORY_LIMIT", limit.c_str(), 1);
+    setenv("MOSALIN_SPILL_DIR", spill.c_str(), 1);
+  }
+  ~BlockEnvironment() {
+    unsetenv("MOSALIN_MEMORY_LIMIT");
+    unsetenv("MOSALIN_SPILL_DIR");
+  }
+};
+
+TEST(SpilledBlock, ABlockBeyondTheMemoryLimitLivesInAFileWithoutAName) {
+  graphics_test::TempDir dir;
+  const std::string spill = dir.path + "/spill";
+  BlockEnvironment env("4M", spill);
+  EXPECT_LE(graphics::MemoryHeadroom(), std::uint64_t(4) << 20);
+
+  const std::size_t bytes = (std::size_t(16) << 20) + 3;
+  auto* p = static_cast<std::uint8_t*>(graphics::MapBigBlock(bytes, 8));
+  ASSERT_NE(p, nullptr);
+  const std::optional<graphics::SpilledRange> range = graphics::FindSpilled(p + 100, 1000);
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->offset, 100u);
+  EXPECT_FALSE(graphics::FindSpilled(p + bytes - 10, 11)) << "a range past the block's end";
+  EXPECT_EQ(graphics::Spilled().now, bytes);
+  EXPECT_EQ(p[0], 0);
+  EXPECT_EQ(p[bytes - 1], 0);
+  for (std::size_t i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
+  // The spill directory holds no name, though the file holds the block.
+  ASSERT_TRUE(std::filesystem::is_directory(spill));
+  EXPECT_TRUE(std::filesystem::is_empty(spill));
+
+  // Written out from its file inside the kernel: the same bytes.
+  const velmo::CopySource from{range->fd, 0};
+  const std::string target = dir.path + "/out.bmp";
+  ASSERT_TRUE(velmo::WriteFileAtomically(target, p, bytes, &from));
+  const std::vector<std::uint8_t> got = ReadAll(target);
+  ASSERT_EQ(got.size(), bytes);
+  EXPECT_EQ(std::memcmp(got.data(), p, bytes), 0);
+
+  graphics::UnmapBigBlock(p, bytes);
+  EXPECT_EQ(graphics::Spilled().now, 0u);
+  EXPECT_GE(graphics::Spilled().peak, bytes);
+}
+
+TEST(SpilledBlock, BlocksThatFitStayInMemoryAndNoRoomAnywhereGivesNone) {
+  graphics_test::TempDir dir;
+  {
+    BlockEnvironment env("1G", dir.path + "/spill");
+    const std::size_t bytes = std::size_t(32) << 20;
+    auto* p = graphics::MapBigBlock(bytes, 8);
+    ASSERT_NE(p, nullptr);
+    EXPECT_FALSE(graphics::FindSpilled(p, bytes)) << "a block that fits is not spilled";
+    EXPECT_EQ((reinterpret_cast<std::uintptr_t>(p) + 8) % k2MiB, 0u);
+    graphics::UnmapBigBlock(p, bytes);
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "/spill")) << "no spill directory is made for it";
+  }
+  {
+    // Too large for the limit and no directory to spill to.
+    std::ofstream(dir.path + "/file") << "x";
+    BlockEnvironment env("8M", dir.path + "/file/spill");
+    EXPECT_EQ(graphics::MapBigBlock(std::size_t(16) << 20), nullptr);
+  }
 }
 
 }  // namespace

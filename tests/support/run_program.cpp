@@ -82,6 +82,7 @@ void Sandbox::Start(const std::vector<std::string>& scenario, const fs::path& ex
                                   "HOME=" + root_.string(), "PATH=/usr/bin:/bin"};
   for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "VELMO_TRACE"})
     if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+  env.insert(env.end(), extraEnv_.begin(), extraEnv_.end());
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);

@@ -30,6 +30,8 @@ class Sandbox {
   std::filesystem::path config() const { return root_ / "config" / "mosalin"; }
   // Maps a drive letter to a directory under the sandbox (created).
   std::filesystem::path MapDrive(char letter);
+  // Adds "NAME=value" to the environment of the runs that follow.
+  void AddEnv(const std::string& entry) { extraEnv_.push_back(entry); }
   // Runs `exe` (default: the built mosalin) with the scenario lines.
   Run Play(const std::vector<std::string>& scenario,
            const std::filesystem::path& exe = {}) const;
@@ -42,6 +44,7 @@ class Sandbox {
  private:
   std::filesystem::path root_;
   std::string drives_;
+  std::vector<std::string> extraEnv_;
   int pid_ = -1;
 };
 

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/graphics/big_block.h"
 #include "tools/merge/transcript.h"
 
 extern char** environ;
@@ -44,6 +45,10 @@ namespace {
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitMemory = 3;
+// The program's exit status when a block fits neither in memory nor in the
+// spill directory.
+constexpr int kProgramOutOfMemory = 7;
 constexpr int kBarWidth = 40;
 
 constexpr const char* kUsage =
@@ -70,7 +75,11 @@ constexpr const char* kHelp =
     "  1  the program rejected the directory, reported a failure, reported a\n"
     "     runtime error or ended abnormally (its own error output is passed on)\n"
     "  2  usage error: wrong arguments, OUTPUT not ending in .bmp, TILE_DIR not a\n"
-    "     directory, or a path that cannot be handed to the program\n";
+    "     directory, or a path that cannot be handed to the program\n"
+    "  3  the merge ran out of memory: the program found no room for the picture\n"
+    "     in memory nor in its spill directory (MOSALIN_SPILL_DIR, by default\n"
+    "     ~/.cache/mosalin), or the system ended it, as it ends the largest\n"
+    "     process when memory runs out\n";
 
 int UsageError(const std::string& message) {
   if (!message.empty()) std::fprintf(stderr, "mosalin-merge: %s\n", message.c_str());
@@ -254,19 +263,41 @@ class Reporter {
   merge_tool::Outcome outcome_;
 };
 
+// Whether the program ran out of memory: it said so itself, or the kernel
+// ended it the way it ends a process when memory runs out.
+bool OutOfMemory(const ChildEnd& end) {
+  return end.started && (end.normal ? end.status == kProgramOutOfMemory : end.status == SIGKILL);
+}
+
 // Runs one scenario and returns what it showed; reports a program that did
 // not start or ended abnormally on stderr.
-merge_tool::Outcome Play(const std::string& program, const std::string& scenario, bool showProgress) {
+merge_tool::Outcome Play(const std::string& program, const std::string& scenario, bool showProgress,
+                         bool* outOfMemory) {
   Reporter reporter(showProgress);
   ChildEnd end = RunScripted(program, scenario, std::ref(reporter));
   reporter.EndBar();
-  if (!end.started)
+  *outOfMemory = OutOfMemory(end);
+  if (!end.started) {
     std::fprintf(stderr, "mosalin-merge: cannot run %s: %s\n", program.c_str(), std::strerror(end.error));
-  else if (!end.normal)
+  } else if (!end.normal && end.status == SIGKILL) {
+    std::fprintf(stderr,
+                 "mosalin-merge: mosalin was ended by signal %d (%s): most likely the system ran out of "
+                 "memory and ended the merge; no file was written\n",
+                 end.status, strsignal(end.status));
+  } else if (!end.normal) {
     std::fprintf(stderr, "mosalin-merge: mosalin was ended by signal %d (%s)\n", end.status,
                  strsignal(end.status));
-  else if (end.status != 0)
+  } else if (end.status == kProgramOutOfMemory) {
+    const std::string spill = graphics::SpillDirectory();
+    std::fprintf(stderr,
+                 "mosalin-merge: the picture needs more memory than this system gives the program, and "
+                 "the spill directory %s cannot hold the rest either (full, not writable, or in memory); "
+                 "free memory or disk space, or set MOSALIN_SPILL_DIR to a directory on a disk with room; "
+                 "no file was written\n",
+                 spill.empty() ? "(none)" : spill.c_str());
+  } else if (end.status != 0) {
     std::fprintf(stderr, "mosalin-merge: mosalin ended with exit status %d\n", end.status);
+  }
   reporter.outcome().SetExit(end.started && end.normal, end.status);
   return reporter.outcome();
 }
@@ -314,10 +345,12 @@ int main(int argc, char** argv) {
   std::string folder = "folder " + tileDir.string() + "/\nclick 按钮_指定目录\n";
 
   signal(SIGPIPE, SIG_IGN);
-  merge_tool::Outcome check = Play(program, folder + "close\n", false);
-  if (!check.Quiet()) return kExitFailure;
+  bool outOfMemory = false;
+  merge_tool::Outcome check = Play(program, folder + "close\n", false, &outOfMemory);
+  if (!check.Quiet()) return outOfMemory ? kExitMemory : kExitFailure;
 
   std::string merge = folder + "save " + output.string() + "\nclick 按钮_保存路径\nclick 按钮_开始拼合\nclose\n";
-  merge_tool::Outcome merged = Play(program, merge, isatty(STDOUT_FILENO) == 1);
-  return merged.Succeeded() ? kExitSuccess : kExitFailure;
+  merge_tool::Outcome merged = Play(program, merge, isatty(STDOUT_FILENO) == 1, &outOfMemory);
+  if (merged.Succeeded()) return kExitSuccess;
+  return outOfMemory ? kExitMemory : kExitFailure;
 }
