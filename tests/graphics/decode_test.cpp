@@ -218,4 +218,25 @@ TEST(DecodeHostile, HugeClaimsAndUnknownContent) {
   EXPECT_EQ(Decode(graphics_test::MakeBmp(40, 2, 2, 0, 4, {}, Bytes(16, 0)), p), Gdiplus::UnknownImageFormat);
 }
 
+// The image data's Adler-32 is checked, for tiles (inflated whole) and for
+// larger pictures (streamed) alike; the chunk's CRC is made right again, so
+// only the stream's own checksum is wrong.
+TEST(Decode, APngWhoseStreamChecksumIsWrongFails) {
+  for (std::uint32_t side : {64u, 1200u}) {
+    Bytes png = graphics_test::MakePng(side, side, 2, 8, false,
+                                       [](int x, int y, int c) { return unsigned(x * 3 + y * 7 + c * 11) & 255; });
+    Picture p;
+    ASSERT_EQ(Decode(png, p), Gdiplus::Ok) << side;
+    const auto idat = std::search(png.begin(), png.end(), std::begin("IDAT"), std::end("IDAT") - 1);
+    ASSERT_NE(idat, png.end());
+    const std::size_t at = std::size_t(idat - png.begin());
+    const std::uint32_t len = std::uint32_t(png[at - 4]) << 24 | png[at - 3] << 16 | png[at - 2] << 8 | png[at - 1];
+    png[at + 4 + len - 1] ^= 0x5A;  // the stream's last byte: part of its Adler-32
+    const uLong crc = crc32(0, &png[at], uInt(4 + len));
+    for (int i = 0; i < 4; ++i) png[at + 4 + len + i] = std::uint8_t(crc >> (24 - 8 * i));
+    Picture bad;
+    EXPECT_EQ(Decode(png, bad), Gdiplus::GenericError) << side;
+  }
+}
+
 }  // namespace

@@ -89,6 +89,9 @@ std::vector<Bomb> Bombs() {
   bombs.push_back({"PNG of 100000 x 100000", Png(100000, 100000, 6, 4096)});
   // 64 x 64 RGBA needs 16 KiB of filtered rows; the stream inflates to 64 MiB.
   bombs.push_back({"PNG whose data inflates 4000 times beyond its header", Png(64, 64, 6, std::size_t(64) << 20)});
+  // A larger picture (8 MiB of rows) is checked by streaming: the same refusal.
+  bombs.push_back({"PNG of 2048 x 1024 whose data inflates 8 times beyond its header",
+                   Png(2048, 1024, 6, std::size_t(64) << 20)});
   bombs.push_back({"JPEG of 65000 x 65000", JpegClaiming(65000, 65000)});
   bombs.push_back({"BMP of 100000 x 100000",
                    graphics_test::MakeBmp(40, 100000, 100000, 24, 0, {}, Bytes(64, 7))});
