@@ -4,7 +4,8 @@
 // A block that fits comfortably in what the process may still use (half of
 // the headroom: see MemoryHeadroom) is fresh anonymous memory, its pages
 // faulted in when it is mapped (one pass in the kernel costs about half of
-// faulting them in one by one on first use). A block that does not is an
+// faulting them in one by one on first use), the two halves of a large one
+// by two threads at once. A block that does not is an
 // unlinked file in the spill directory, mapped shared: the kernel writes its
 // pages to disk and drops them when memory runs short, so the merge slows
 // down instead of being killed. The file has no name from the moment it is
