@@ -82,7 +82,12 @@ void Sandbox::Start(const std::vector<std::string>& scenario, const fs::path& ex
                                   "HOME=" + root_.string(), "PATH=/usr/bin:/bin"};
   for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "VELMO_TRACE"})
     if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
-  env.insert(env.end(), extraEnv_.begin(), extraEnv_.end());
+  // An added entry takes the place of one of the same name from above.
+  for (const std::string& extra : extraEnv_) {
+    const std::string name = extra.substr(0, extra.find('=') + 1);
+    std::erase_if(env, [&](const std::string& e) { return e.compare(0, name.size(), name) == 0; });
+    env.push_back(extra);
+  }
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);

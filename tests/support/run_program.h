@@ -30,7 +30,8 @@ class Sandbox {
   std::filesystem::path config() const { return root_ / "config" / "mosalin"; }
   // Maps a drive letter to a directory under the sandbox (created).
   std::filesystem::path MapDrive(char letter);
-  // Adds "NAME=value" to the environment of the runs that follow.
+  // Adds "NAME=value" to the environment of the runs that follow, in place
+  // of any NAME the sandbox sets or passes on itself.
   void AddEnv(const std::string& entry) { extraEnv_.push_back(entry); }
   // Runs `exe` (default: the built mosalin) with the scenario lines.
   Run Play(const std::vector<std::string>& scenario,

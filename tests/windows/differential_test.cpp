@@ -252,7 +252,7 @@ void MergeBothAndCompare(const std::string& name, const Layout& layout,
   const int n = static_cast<int>(layout.size());
   const fs::path dir = s.root() / "tiles" / "3x";
   for (int r = 0; r < n; ++r) {
-    char row[8];
+    char row[16];
     std::snprintf(row, sizeof row, "%03d", r);
     fs::create_directories(dir / row);
     for (int c = 0; c < n; ++c) {
