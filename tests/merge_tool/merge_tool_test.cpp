@@ -243,6 +243,16 @@ TEST(MergeTool, HelpExplainsAndSucceeds) {
   EXPECT_EQ(r.out.rfind("usage: mosalin-merge TILE_DIR OUTPUT\n", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("Exit status"), std::string::npos);
   EXPECT_EQ(r.err, "");
+
+  // The version is the project's, alone on its line, whatever follows it.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--version"}, {"--version", "2x", "out.bmp"}}) {
+    Result v = RunMerge(s, args);
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.out, "mosalin-merge " MOSALIN_VERSION "\n");
+    EXPECT_EQ(v.err, "");
+  }
+  EXPECT_EQ(RunMerge(s, {"--", "--version"}).status, 2) << "after --, a name";
 }
 
 }  // namespace

@@ -53,7 +53,8 @@ constexpr int kBarWidth = 40;
 
 constexpr const char* kUsage =
     "usage: mosalin-merge TILE_DIR OUTPUT\n"
-    "       mosalin-merge --help\n";
+    "       mosalin-merge --help\n"
+    "       mosalin-merge --version\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -312,6 +313,10 @@ int main(int argc, char** argv) {
     if (options && (a == "--help" || a == "-h")) {
       std::fputs(kUsage, stdout);
       std::fputs(kHelp, stdout);
+      return kExitSuccess;
+    }
+    if (options && a == "--version") {
+      std::fputs("mosalin-merge " MOSALIN_VERSION "\n", stdout);
       return kExitSuccess;
     }
     if (options && a == "--") {
