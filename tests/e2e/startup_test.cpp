@@ -31,7 +31,8 @@ TEST(Startup, AScenarioNamingAMissingControlStopsTheRun) {
 
 TEST(Startup, TheInstalledProgramStartsThroughTheRegistry) {
   Sandbox s("install");
-  fs::path prefix = s.root() / "prefix";
+  // A prefix with a blank, as "My programs" would be.
+  fs::path prefix = s.root() / "my prefix";
   std::string cmd = "XDG_CONFIG_HOME='" + (s.root() / "config").string() + "' MOSALIN_BUILD_DIR='" +
                     e2e::BinDir().parent_path().string() + "' '" MOSALIN_SOURCE_DIR "/scripts/install' '" +
                     prefix.string() + "' >/dev/null";
@@ -42,6 +43,10 @@ TEST(Startup, TheInstalledProgramStartsThroughTheRegistry) {
   EXPECT_FALSE(fs::exists(prefix / "bin" / "velmo.vxr"));
   EXPECT_TRUE(fs::exists(prefix / "share" / "applications" / "mosalin.desktop"));
   EXPECT_TRUE(fs::exists(prefix / "share" / "icons" / "hicolor" / "32x32" / "apps" / "mosalin.png"));
+  // The desktop entry's command is quoted, so the blank stays in the path.
+  std::ifstream desktop(prefix / "share" / "applications" / "mosalin.desktop");
+  std::string entry((std::istreambuf_iterator<char>(desktop)), {});
+  EXPECT_NE(entry.find("\nExec=\"" + (prefix / "bin" / "mosalin").string() + "\"\n"), std::string::npos) << entry;
   std::ifstream reg(s.config() / "registry");
   std::string text((std::istreambuf_iterator<char>(reg)), {});
   EXPECT_NE(text.find("Path"), std::string::npos) << text;
