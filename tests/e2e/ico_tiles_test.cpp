@@ -3,7 +3,6 @@
 // compared pixel for pixel with a composition computed here.
 #include <gtest/gtest.h>
 
-#include <spng.h>
 
 #include <fstream>
 
@@ -45,21 +44,6 @@ Tile TrueColour(int side, int bpp, const std::function<Rgba(int, int)>& look, co
 
 void WriteFile(const fs::path& file, const Bytes& data) {
   std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-}
-
-Picture ReadPng(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::vector<char> data((std::istreambuf_iterator<char>(in)), {});
-  spng_ctx* ctx = spng_ctx_new(0);
-  spng_set_png_buffer(ctx, data.data(), data.size());
-  spng_ihdr ihdr{};
-  Picture p;
-  if (spng_get_ihdr(ctx, &ihdr) == 0) {
-    p = Picture(int(ihdr.width), int(ihdr.height));
-    spng_decode_image(ctx, p.px.data(), p.px.size() * 4, SPNG_FMT_RGBA8, 0);
-  }
-  spng_ctx_free(ctx);
-  return p;
 }
 
 TEST(IcoTiles, IconsAndCursorsAreDrawnByTheirFirstEntryAmongPngTiles) {
@@ -104,7 +88,7 @@ TEST(IcoTiles, IconsAndCursorsAreDrawnByTheirFirstEntryAmongPngTiles) {
   ASSERT_EQ(bmp.width, 512);
 
   // Tile j of band r at (256 j, 256 r), in drawing order, on a black bitmap.
-  const Picture placeholder = ReadPng(e2e::BinDir() / "Nodata.dll");
+  const Picture placeholder = e2e::ReadPng(e2e::BinDir() / "Nodata.dll");
   ASSERT_GT(placeholder.width, 0);
   Picture want(512, 512, {0, 0, 0, 0});
   for (int band = 0; band < 2; ++band)

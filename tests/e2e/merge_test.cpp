@@ -3,7 +3,6 @@
 // progress written, the messages shown.
 #include <gtest/gtest.h>
 
-#include <spng.h>
 
 #include <chrono>
 #include <fstream>
@@ -67,21 +66,6 @@ void ExpectPixels(const Bmp& bmp, int side, const std::vector<std::vector<Pictur
     }
 }
 
-Picture DecodePng(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::vector<char> data((std::istreambuf_iterator<char>(in)), {});
-  spng_ctx* ctx = spng_ctx_new(0);
-  spng_set_png_buffer(ctx, data.data(), data.size());
-  spng_ihdr ihdr{};
-  Picture p;
-  if (spng_get_ihdr(ctx, &ihdr) == 0) {
-    p = Picture(int(ihdr.width), int(ihdr.height));
-    spng_decode_image(ctx, p.px.data(), p.px.size() * 4, SPNG_FMT_RGBA8, 0);
-  }
-  spng_ctx_free(ctx);
-  return p;
-}
-
 TEST(Merge, OneBandOfOneTileGivesThatTileAndEndsFull) {
   Sandbox s("n1");
   auto tiles = e2e::MakeTileSet(s.root() / "2x", 1, 1);
@@ -123,7 +107,7 @@ TEST(Merge, BandsFollowTheSearchOrderAndMissingTilesGetThePlaceholder) {
   EXPECT_EQ(Progress(r), (std::vector<int>{13, 26, 40, 53, 66, 80, 93, 106, 120}));
   Bmp bmp;
   ASSERT_TRUE(e2e::ReadBmp(s.root() / "out.bmp", &bmp));
-  Picture placeholder = DecodePng(e2e::BinDir() / "Nodata.dll");
+  Picture placeholder = e2e::ReadPng(e2e::BinDir() / "Nodata.dll");
   ASSERT_GT(placeholder.width, 0) << "the build puts the placeholder beside the executable";
   ExpectPixels(bmp, 768, tiles, &placeholder);
 }
@@ -185,7 +169,7 @@ TEST(Merge, TransparentTilesShowWhatIsAlreadyThere) {
   Bmp bmp;
   ASSERT_TRUE(e2e::ReadBmp(s.root() / "out.bmp", &bmp));
   // Band 1 has no tiles at all: all placeholders.
-  Picture placeholder = DecodePng(e2e::BinDir() / "Nodata.dll");
+  Picture placeholder = e2e::ReadPng(e2e::BinDir() / "Nodata.dll");
   tiles.push_back({Picture(), Picture()});
   ExpectPixels(bmp, 512, tiles, &placeholder);
 }
@@ -238,7 +222,7 @@ TEST(Merge, AMapCutIntoTilesComesBackWhole) {
   ASSERT_TRUE(r.Has(kDone)) << r.Joined();
   Bmp bmp;
   ASSERT_TRUE(e2e::ReadBmp(s.root() / "out.bmp", &bmp));
-  Picture map = DecodePng(full);
+  Picture map = e2e::ReadPng(full);
   ASSERT_EQ(map.width, 768);
   ASSERT_EQ(bmp.width, 768);
   int mismatches = 0;

@@ -3,7 +3,6 @@
 // pixel with a composition computed here.
 #include <gtest/gtest.h>
 
-#include <spng.h>
 
 #include <cmath>
 #include <fstream>
@@ -18,21 +17,6 @@ using e2e::Rgba;
 using graphics_test::TiffLayout;
 
 namespace {
-
-Picture ReadPng(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::vector<char> data((std::istreambuf_iterator<char>(in)), {});
-  spng_ctx* ctx = spng_ctx_new(0);
-  spng_set_png_buffer(ctx, data.data(), data.size());
-  spng_ihdr ihdr{};
-  Picture p;
-  if (spng_get_ihdr(ctx, &ihdr) == 0) {
-    p = Picture(int(ihdr.width), int(ihdr.height));
-    spng_decode_image(ctx, p.px.data(), p.px.size() * 4, SPNG_FMT_RGBA8, 0);
-  }
-  spng_ctx_free(ctx);
-  return p;
-}
 
 // A TIFF tile and the picture it must draw: `look` gives each pixel's
 // straight colour and alpha, `sample` the samples stored for it.
@@ -123,7 +107,7 @@ TEST(TiffTiles, DrawnAmongPngTilesAndAMissingOneWhateverTheirName) {
     want[r][2] = e2e::Pattern(256, 256, 20 + r);
     e2e::WritePng(name(r, 2), want[r][2]);
   }
-  want[1][1] = ReadPng(e2e::BinDir() / "Nodata.dll");
+  want[1][1] = e2e::ReadPng(e2e::BinDir() / "Nodata.dll");
   ASSERT_GT(want[1][1].width, 0) << "the build puts the placeholder beside the executable";
 
   const e2e::Run run = s.Play({"folder " + dir.string(), "click 按钮_指定目录", "save " + (s.root() / "out").string(),

@@ -19,6 +19,21 @@ Picture Pattern(int width, int height, int seed) {
   return p;
 }
 
+Picture ReadPng(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::vector<char> data((std::istreambuf_iterator<char>(in)), {});
+  spng_ctx* ctx = spng_ctx_new(0);
+  spng_set_png_buffer(ctx, data.data(), data.size());
+  spng_ihdr ihdr{};
+  Picture p;
+  if (spng_get_ihdr(ctx, &ihdr) == 0) {
+    p = Picture(int(ihdr.width), int(ihdr.height));
+    spng_decode_image(ctx, p.px.data(), p.px.size() * 4, SPNG_FMT_RGBA8, 0);
+  }
+  spng_ctx_free(ctx);
+  return p;
+}
+
 void WritePng(const fs::path& file, const Picture& p) {
   spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
   spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);

@@ -28,6 +28,8 @@ struct Picture {
 // A picture with content that differs from tile to tile and pixel to pixel.
 Picture Pattern(int width, int height, int seed);
 void WritePng(const std::filesystem::path& file, const Picture& p);
+// A PNG file as straight RGBA; an empty picture when it is none.
+Picture ReadPng(const std::filesystem::path& file);
 
 // A zoom directory `dir` (its name is the prefix) with `rows` row directories
 // named 000, 001, ... and `cols` tiles in each; `skip` lists (row, col) pairs
