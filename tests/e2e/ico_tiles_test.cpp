@@ -3,7 +3,6 @@
 // compared pixel for pixel with a composition computed here.
 #include <gtest/gtest.h>
 
-
 #include <fstream>
 
 #include "tests/graphics/ico_pictures.h"

@@ -3,7 +3,6 @@
 // progress written, the messages shown.
 #include <gtest/gtest.h>
 
-
 #include <chrono>
 #include <fstream>
 #include <thread>

@@ -3,7 +3,6 @@
 // pixel with a composition computed here.
 #include <gtest/gtest.h>
 
-
 #include <cmath>
 #include <fstream>
 
