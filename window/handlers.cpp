@@ -60,6 +60,14 @@ void OnPickTileDirClick() {
   const host::Services svc = app::Svc();
   Word search = 0;
 
+  // What a start merges now. A pick that is rejected or cancelled puts it
+  // back, so that a later start merges what the window still shows and never
+  // the rejected directory at the old size.
+  host::Text keptDir = app::JoinTexts({app::TextVar<G::tileDir>()});
+  host::Text keptPrefix = app::JoinTexts({app::TextVar<G::tilePrefix>()});
+  const std::int32_t keptGridSize = app::Int<G::gridSize>();
+  bool accepted = false;
+
   // The directory from the folder browser (empty when cancelled).
   app::Assign<G::tileDir>(svc.BrowseFolder(app::PaneaLibrary(), app::ConstText<image::K::FolderPrompt>()));
   // Its own name, after the last backslash: the tile prefix.
@@ -71,8 +79,6 @@ void OnPickTileDirClick() {
       svc.ShowMessage(app::ConstText<image::K::WrongDir>(), host::kStyleError);
       break;
     }
-    // The prefix.
-    app::WriteText<PrefixEdit>(kCaption, app::TextVar<G::tilePrefix>());
     // Count the entries the search returns, less "." and "..".
     mosaic::CountRowDirectories(search);
     // No row directories. A directory the search cannot read returns no
@@ -81,6 +87,10 @@ void OnPickTileDirClick() {
       svc.ShowMessage(app::ConstText<image::K::NoTiles>(), host::kStyleError);
       break;
     }
+    accepted = true;
+    // The prefix, shown once the directory is accepted, so that the window
+    // never shows a directory that a start would not merge.
+    app::WriteText<PrefixEdit>(kCaption, app::TextVar<G::tilePrefix>());
     // The picture's side.
     app::SetInt<G::tileEdge>(256);
     mosaic::SetMosaicEdge();
@@ -96,6 +106,15 @@ void OnPickTileDirClick() {
     app::WriteText<TilePathLabel>(kCaption, t);
     svc.Free(t);
   } while (false);
+
+  if (accepted) {
+    svc.Free(keptDir);
+    svc.Free(keptPrefix);
+  } else {
+    app::Assign<G::tileDir>(keptDir);
+    app::Assign<G::tilePrefix>(keptPrefix);
+    app::SetInt<G::gridSize>(keptGridSize);
+  }
 
   // The search ends here, also when none was begun.
   svc.EndFind(search);

@@ -65,8 +65,8 @@ TEST(PickTileDir, ACancelledBrowserAndADirectoryWithoutBandsAreRejected) {
   fs::create_directories(s.root() / "4x");
   std::ofstream(s.root() / "4x" / "4x000000.png") << "a file, not a band";
   r = s.Play(Pick(s.root() / "4x"));
-  // The prefix is shown before the count finds nothing.
-  EXPECT_EQ(AfterBrowse(r), (std::vector<std::string>{"set 编辑框_目录名称 8 4x", kNoTiles})) << r.Joined();
+  // The window keeps showing what a start would merge: nothing new.
+  EXPECT_EQ(AfterBrowse(r), std::vector<std::string>{kNoTiles}) << r.Joined();
 }
 
 TEST(PickSavePath, TheLabelShowsThePathWithOneBmpSuffix) {
@@ -172,7 +172,37 @@ TEST(PickTileDir, ADirectoryTheSearchCannotReadHasNoData) {
   Sandbox s("unreadable");
   // The browser answers with a directory that is gone by the time it is counted.
   e2e::Run r = s.Play(Pick(s.root() / "gone" / "2x"));
-  EXPECT_EQ(AfterBrowse(r), (std::vector<std::string>{"set 编辑框_目录名称 8 2x", kNoTiles})) << r.Joined();
+  EXPECT_EQ(AfterBrowse(r), std::vector<std::string>{kNoTiles}) << r.Joined();
+}
+
+// A pick that is cancelled or rejected after a good one changes neither the
+// window nor what a start merges: the output is the good directory's merge.
+TEST(StartMerge, ARejectedPickKeepsTheDirectoryChosenBefore) {
+  Sandbox s("repick");
+  e2e::MakeTileSet(s.root() / "2x", 2, 2);
+  fs::create_directories(s.root() / "tiles" / "000");
+  fs::create_directories(s.root() / "5x");
+  const std::vector<std::string> save = {"save " + (s.root() / "out.bmp").string(), "click 按钮_保存路径",
+                                         "click 按钮_开始拼合"};
+  auto scenario = Pick(s.root() / "2x");
+  scenario.insert(scenario.end(), save.begin(), save.end());
+  e2e::Run good = s.Play(scenario);
+  ASSERT_TRUE(good.Has("message 64 图片拼合并保存完成!!")) << good.Joined();
+  std::ifstream in(s.root() / "out.bmp", std::ios::binary);
+  const std::string want((std::istreambuf_iterator<char>(in)), {});
+  for (const std::vector<std::string>& repick :
+       {std::vector<std::string>{"folder-cancel", "click 按钮_指定目录"}, Pick(s.root() / "tiles"),
+        Pick(s.root() / "5x")}) {
+    fs::remove(s.root() / "out.bmp");
+    auto again = Pick(s.root() / "2x");
+    again.insert(again.end(), repick.begin(), repick.end());
+    again.insert(again.end(), save.begin(), save.end());
+    e2e::Run r = s.Play(again);
+    EXPECT_TRUE(r.Has("message 64 图片拼合并保存完成!!")) << repick[0] << "\n" << r.Joined();
+    EXPECT_EQ(r.Lines("set 编辑框_").size(), good.Lines("set 编辑框_").size()) << r.Joined();
+    std::ifstream merged(s.root() / "out.bmp", std::ios::binary);
+    EXPECT_TRUE(std::string((std::istreambuf_iterator<char>(merged)), {}) == want) << repick[0];
+  }
 }
 
 }  // namespace

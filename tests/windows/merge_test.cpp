@@ -101,6 +101,14 @@ TEST(WindowsMerge, MissingTilesTakeThePlaceholderAndABadDirectoryIsRefused) {
   EXPECT_TRUE(r.Has("message 16 目录不正确,请指定类似\"2x\"或者\"1x\"的目录,并确定小图片的前缀和目录名相同!"))
       << r.Joined();
   EXPECT_FALSE(fs::exists(s.root() / "out2.bmp"));
+
+  // Refused after a good pick, it leaves the good one to be merged.
+  r = wintest::PlayWine(s.root() / "run3", {"folder " + e2e::WindowsPath(s.root() / "2x"), "click 按钮_指定目录",
+                                            "folder " + e2e::WindowsPath(s.root() / "tiles"), "click 按钮_指定目录",
+                                            "save " + e2e::WindowsPath(s.root() / "out3"), "click 按钮_保存路径",
+                                            "click 按钮_开始拼合"});
+  EXPECT_TRUE(r.Has("message 64 图片拼合并保存完成!!")) << r.Joined();
+  EXPECT_TRUE(Bytes(s.root() / "out3.bmp") == Bytes(s.root() / "out.bmp"));
 }
 
 TEST(WindowsMerge, ABitmapTooLargeForTheSystemTakesTheProgramsFailurePath) {
