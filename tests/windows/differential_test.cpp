@@ -333,6 +333,7 @@ void MergeBothAndCompare(const std::string& name, const Layout& layout,
 // after it blend over what it left there; "missing" cells get the
 // placeholder.
 TEST(Differential, EveryKindOfTileMergesAsOnLinux) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   MergeBothAndCompare("win-diff",
                       {{"rgb8", "rgba8-partial", "rgb16", "rgba16-partial", "palette8-trns"},
                        {"rgb8-300x300", "rgba8-partial", "palette4", "grey1", "grey16"},
@@ -344,6 +345,7 @@ TEST(Differential, EveryKindOfTileMergesAsOnLinux) {
 
 // TIFF, icon, cursor and metafile tiles, all under .png names.
 TEST(Differential, TiffIconAndMetafileTilesMergeAsOnLinux) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   MergeBothAndCompare("win-diff-formats",
                       {{"tiff-rgb8", "tiff-lzw-predictor", "tiff-deflate-tiled", "tiff-packbits-grey", "tiff-grey16"},
                        {"tiff-palette", "tiff-bilevel", "tiff-rgba-unassociated", "tiff-rgba-associated", "tiff-cmyk"},

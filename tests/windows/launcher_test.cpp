@@ -313,6 +313,7 @@ void CopyInto(const fs::path& dir, const std::vector<std::string>& names) {
 }
 
 TEST(WindowsLauncher, FindsTheHostBesideTheExecutable) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   e2e::Sandbox s("win-launch-beside");
   RemoveInstallKey(s.root());
   const fs::path dir = s.root() / "app";
@@ -325,6 +326,7 @@ TEST(WindowsLauncher, FindsTheHostBesideTheExecutable) {
 }
 
 TEST(WindowsLauncher, WithoutAHostShowsTheErrorBoxAndEndsWithStatus255) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   e2e::Sandbox s("win-launch-none");
   RemoveInstallKey(s.root());
   const fs::path dir = s.root() / "app";
@@ -424,6 +426,7 @@ std::set<std::string> Listing(const fs::path& dir) {
 }
 
 TEST(WindowsInstaller, InstalledProgramStartsThroughTheRegistryAndUninstallsCleanly) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   e2e::Sandbox s("win-installer");
   const fs::path setup = wintest::WindowsBuild() / "Mosalin-setup.exe";
   ASSERT_TRUE(fs::exists(setup)) << setup << " (the Windows build makes it)";

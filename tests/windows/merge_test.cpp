@@ -20,6 +20,7 @@ std::string Bytes(const fs::path& p) {
 }
 
 TEST(WindowsMerge, SampleTilesGiveTheLinuxTranscriptAndFile) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   e2e::Sandbox s("win-sample");
   const fs::path samples = e2e::BinDir().parent_path() / "samples" / "2x";
   auto scenario = [&](const fs::path& out) {
@@ -53,6 +54,7 @@ std::vector<std::string> MergeScenario(const fs::path& dir, const fs::path& out)
 }
 
 TEST(WindowsMerge, AFailedSaveIsReportedAndLeavesNoFile) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   e2e::Sandbox s("win-failed-save");
   e2e::MakeTileSet(s.root() / "2x", 2, 2);
   const fs::path out = s.root() / "no-such-dir" / "out";
@@ -73,6 +75,7 @@ TEST(WindowsMerge, AFailedSaveIsReportedAndLeavesNoFile) {
 }
 
 TEST(WindowsMerge, MissingTilesTakeThePlaceholderAndABadDirectoryIsRefused) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   e2e::Sandbox s("win-missing");
   auto tiles = e2e::MakeTileSet(s.root() / "2x", 2, 2, {{0, 1}, {1, 0}});
   e2e::Run r = wintest::PlayWine(s.root() / "run", MergeScenario(s.root() / "2x", s.root() / "out"));
@@ -112,6 +115,7 @@ TEST(WindowsMerge, MissingTilesTakeThePlaceholderAndABadDirectoryIsRefused) {
 }
 
 TEST(WindowsMerge, ABitmapTooLargeForTheSystemTakesTheProgramsFailurePath) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   // 128 bands make a side of 32768 pixels: 4 GiB at 32 bits, more than a
   // 32-bit process can have, so CreateCompatibleBitmap fails.
   e2e::Sandbox s("win-huge");
@@ -133,6 +137,7 @@ TEST(WindowsMerge, ABitmapTooLargeForTheSystemTakesTheProgramsFailurePath) {
 namespace {
 
 TEST(WindowsMerge, BandsComeInIndexOrderWhateverTheDirectoryKeeps) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   // Row directories made in an order that is neither their byte order nor
   // their index order (names compared upper-cased): "a" comes first, then
   // "B", then "c", as NTFS (and Wine, which sorts the Linux directory's

@@ -9,6 +9,7 @@
 namespace {
 
 TEST(WindowsNativeCall, StackDepthIsComparedAndTheResultKept) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   e2e::Sandbox s("win-native");
   e2e::Run r = wintest::RunWine(wintest::WindowsBin() / "native-call-check.exe", {}, {}, s.root());
   ASSERT_EQ(r.status, 0) << r.Joined();

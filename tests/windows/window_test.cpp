@@ -142,6 +142,7 @@ template <class F> int Count(Rect r, bool outline, F f) {
 }
 
 TEST(WindowsWindow, RealControlsFocusOrderLabelPressAndClose) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   ASSERT_TRUE(x.lib && x.XOpenDisplay) << "libX11.so.6 cannot be loaded";
   const fs::path scratch = fs::current_path() / "windows-window";
   fs::remove_all(scratch);

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -25,6 +27,30 @@ std::string Slurp(const fs::path& p) {
 }
 
 }  // namespace
+
+std::string WhyWineCannotRun() {
+  static const std::string why = [] {
+    // Wine's 32-bit loader: the first 32-bit program every Wine run starts.
+    const char* loader = "/usr/lib/wine/wine";
+    char arg0[] = "wine", arg1[] = "--version";
+    char* argv[] = {arg0, arg1, nullptr};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int error = posix_spawn(&pid, loader, &fa, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (error == 0) {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+    return error == ENOEXEC ? std::string("this machine's kernel does not execute 32-bit programs (") + loader +
+                                  ": " + std::strerror(error) + "), so no Windows program runs under Wine here"
+                            : std::string();
+  }();
+  return why;
+}
 
 fs::path WindowsBuild() { return fs::path(MOSALIN_WINDOWS_BUILD); }
 fs::path WindowsBin() { return WindowsBuild() / "bin"; }

@@ -29,4 +29,16 @@ e2e::Run RunWine(const std::filesystem::path& program, const std::vector<std::st
 e2e::Run PlayWine(const std::filesystem::path& workdir, const std::vector<std::string>& scenario,
                   const std::filesystem::path& exe = {});
 
+// Why no Windows program can run under Wine on this machine, or empty. Wine
+// runs 32-bit Windows programs as 32-bit Linux processes; a kernel that
+// executes no 32-bit programs (IA-32 emulation left out or switched off)
+// runs none of them. A Wine that is missing or fails otherwise is no reason:
+// the tests then fail.
+std::string WhyWineCannotRun();
+
 }  // namespace wintest
+
+// Skips the test, with the reason, where Wine cannot run any program here.
+#define SKIP_WHERE_WINE_CANNOT_RUN()                                      \
+  if (const std::string why = wintest::WhyWineCannotRun(); !why.empty()) \
+  GTEST_SKIP() << why
