@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -69,7 +69,7 @@ TEST(Saves, AReadOnlyPictureIsRefusedAndKept) {
   std::ofstream(out, std::ios::binary) << "an earlier picture";
   chmod(out.c_str(), 0444);
   for (const Names& messages : BothBuilds(s, s.root() / "2x", {out})) EXPECT_EQ(messages, Names{kFailed});
-  EXPECT_EQ(Bytes(out), "an earlier picture");
+  EXPECT_TRUE(Bytes(out) == "an earlier picture") << "the read-only picture changed";
   struct stat st{};
   stat(out.c_str(), &st);
   EXPECT_EQ(st.st_mode & 07777, 0444u);
@@ -139,9 +139,9 @@ std::vector<int> ProgramProcesses(const fs::path& scenarioDir) {
 }
 
 // A merge of 32 x 32 placeholder squares (a 256 MiB file) over an existing
-// picture is ended from outside, while the tiles are drawn and while the file
-// is written: the old picture stays alone and intact, and nothing of the
-// program keeps running.
+// picture is killed while the tiles are drawn and while the file is written:
+// the old picture stays alone and intact, and nothing of the program keeps
+// running.
 TEST(Saves, AMergeCutShortLeavesTheOldPictureAlone) {
   e2e::Sandbox s("save-cut-short");
   for (int r = 0; r < 32; ++r) {
@@ -152,32 +152,37 @@ TEST(Saves, AMergeCutShortLeavesTheOldPictureAlone) {
   const fs::path dir = s.root() / "out";
   const std::string old = "an earlier picture, kept byte for byte\n";
   int run = 0;
-  for (const int sig : {SIGKILL, SIGTERM})
-    for (const bool writing : {false, true}) {
-      SCOPED_TRACE(std::string(strsignal(sig)) + (writing ? " while writing" : " while drawing"));
-      fs::remove_all(dir);
-      fs::create_directories(dir);
-      std::ofstream(dir / "out.bmp", std::ios::binary) << old;
-      const fs::path work = s.root() / ("run" + std::to_string(run++));
-      e2e::Run r;
-      std::thread merge([&] { r = wintest::PlayWine(work, Merges(s.root() / "5x", {dir / "out"}, true)); });
-      bool reached = false;
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(150);
-      while (!reached && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-        for (const int pid : ProgramProcesses(work)) {
-          reached = writing ? testfiles::HoldsFileIn(pid, dir.string())
-                            : Bytes(work / "stdout.txt").find("set 进度条_处理进度 13 ") != std::string::npos;
-          if (reached) kill(pid, sig);
-        }
+  // Windows has no signals: SIGKILL stands for any end from outside
+  // (TerminateProcess, a crash), which the system cleans up after alike.
+  const int sig = SIGKILL;
+  for (const bool writing : {false, true}) {
+    SCOPED_TRACE(writing ? "killed while writing" : "killed while drawing");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::ofstream(dir / "out.bmp", std::ios::binary) << old;
+    const fs::path work = s.root() / ("run" + std::to_string(run++));
+    e2e::Run r;
+    std::atomic<bool> ended{false};
+    std::thread merge([&] {
+      r = wintest::PlayWine(work, Merges(s.root() / "5x", {dir / "out"}, true));
+      ended = true;
+    });
+    bool reached = false;
+    while (!reached && !ended) {
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+      for (const int pid : ProgramProcesses(work)) {
+        reached = writing ? testfiles::HoldsFileIn(pid, dir.string())
+                          : Bytes(work / "stdout.txt").find("set 进度条_处理进度 13 ") != std::string::npos;
+        if (reached) kill(pid, sig);
       }
-      merge.join();
-      EXPECT_TRUE(reached) << r.Joined();
-      EXPECT_FALSE(r.Has(kDone)) << r.Joined();
-      EXPECT_TRUE(ProgramProcesses(work).empty());
-      EXPECT_EQ(Listing(dir), Names{"out.bmp"});
-      EXPECT_EQ(Bytes(dir / "out.bmp"), old);
     }
+    merge.join();
+    EXPECT_TRUE(reached) << r.Joined();
+    EXPECT_FALSE(r.Has(kDone)) << r.Joined();
+    EXPECT_TRUE(ProgramProcesses(work).empty());
+    EXPECT_EQ(Listing(dir), Names{"out.bmp"});
+    EXPECT_TRUE(Bytes(dir / "out.bmp") == old) << "the old picture changed";
+  }
 }
 
 }  // namespace
