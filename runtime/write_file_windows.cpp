@@ -59,8 +59,8 @@ bool MarkForDeletion(HANDLE file, bool deletion) {
   return SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof info) != 0;
 }
 
-// Renames the open file over `target` (a long path), replacing it.
-bool RenameOver(HANDLE file, const std::wstring& temp, const std::wstring& target) {
+// Renames the open file over `target` (an absolute path), replacing it.
+bool RenameOver(HANDLE file, const std::wstring& target) {
   const std::size_t bytes = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
   std::string buffer(bytes, '\0');
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -68,9 +68,7 @@ bool RenameOver(HANDLE file, const std::wstring& temp, const std::wstring& targe
   info->RootDirectory = nullptr;
   info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
   target.copy(info->FileName, target.size());
-  if (SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(bytes))) return true;
-  // Where renaming by handle is not supported, by name.
-  return MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(bytes)) != 0;
 }
 
 // Overwrites the existing file in place, for a file the process may write in
@@ -140,13 +138,18 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
   bool ok = WriteAll(file, static_cast<const unsigned char*>(data), size);
   ok = ok && FlushFileBuffers(file);
   ok = ok && (!marked || MarkForDeletion(file, false));
-  ok = ok && RenameOver(file, temp, target);
-  if (!ok && !(marked && MarkForDeletion(file, true))) {
-    CloseHandle(file);
-    DeleteFileW(temp.c_str());
+  if (ok && RenameOver(file, target)) return CloseHandle(file) != 0;
+  if (!ok && marked && MarkForDeletion(file, true)) {
+    CloseHandle(file);  // the system removes it
     return false;
   }
-  return CloseHandle(file) && ok;
+  CloseHandle(file);
+  // Complete but not renamed by handle (a file system without that): moved
+  // by name, which needs it closed.
+  if (ok && MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  DeleteFileW(temp.c_str());
+  return false;
 }
 
 }  // namespace velmo
