@@ -1,7 +1,8 @@
 // Saves that cannot succeed: a full file system, a missing directory, a
 // directory where the file should go. Each must say "保存图片失败!", leave
 // whatever was there exactly as it was and leave no temporary file behind;
-// the next save to a good place must work.
+// the next save to a good place must work. And saves cut short by a signal,
+// which must leave the old picture as it was and nothing beside it.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -9,10 +10,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include "tests/reliability/merge_support.h"
+#include "tests/support/file_states.h"
 #include "tests/support/run_program.h"
 
 namespace fs = std::filesystem;
@@ -93,6 +99,57 @@ TEST(FailedSaves, AFullFileSystemKeepsTheExistingFileAndLeavesNoTemporaryFile) {
   if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
   EXPECT_EQ(Slurp(report), "status 0\n" + kSaveFailed + "\n" + kDone + "\nentry out.bmp\nold kept\n");
   EXPECT_TRUE(fs::exists(s.root() / "after.bmp"));
+}
+
+// Whether a process started for the sandbox (its HOME) still runs.
+bool AnyProcessOf(const e2e::Sandbox& s) {
+  const std::string home = "HOME=" + s.root().string();
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/proc", ec)) {
+    const std::string env = Slurp(e.path() / "environ");
+    for (std::size_t at = 0; at < env.size(); at = env.find('\0', at) + 1) {
+      if (env.compare(at, home.size() + 1, home + '\0') == 0) return true;
+      if (env.find('\0', at) == std::string::npos) break;
+    }
+  }
+  return false;
+}
+
+// A merge of 32 x 32 placeholder squares (a 256 MiB file) over an existing
+// picture ends by each signal, once while the tiles are drawn and once while
+// the file is written: nothing of the program keeps running, and the old
+// picture stays alone in its directory, byte for byte.
+TEST(InterruptedSaves, EveryEndLeavesTheOldPictureAloneAndIntact) {
+  e2e::Sandbox s("save-interrupted");
+  for (int r = 0; r < 32; ++r) {
+    char band[8];
+    std::snprintf(band, sizeof band, "%03d", r);
+    fs::create_directories(s.root() / "5x" / band);
+  }
+  const fs::path dir = s.root() / "out";
+  const std::string old = "an earlier picture, kept byte for byte\n";
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL})
+    for (const bool writing : {false, true}) {
+      SCOPED_TRACE(std::string(strsignal(sig)) + (writing ? " while writing" : " while drawing"));
+      fs::remove_all(dir);
+      fs::create_directories(dir);
+      std::ofstream(dir / "out.bmp", std::ios::binary) << old;
+      s.Start(Merge(s.root() / "5x", dir / "out"));
+      const auto drawing = [&] {
+        for (const auto& l : s.TranscriptSoFar())
+          if (l.rfind("set 进度条_处理进度 13 ", 0) == 0) return true;
+        return false;
+      };
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+      while (std::chrono::steady_clock::now() < deadline && !(writing ? testfiles::HoldsFileIn(s.pid(), dir.string()) : drawing()))
+        usleep(200);
+      kill(s.pid(), sig);
+      const e2e::Run r = s.Finish();
+      EXPECT_EQ(r.status, 1000 + sig) << r.Joined();
+      EXPECT_FALSE(AnyProcessOf(s));
+      EXPECT_EQ(Listing(dir), Names({"out.bmp"}));
+      EXPECT_TRUE(Slurp(dir / "out.bmp") == old) << "the old picture changed";
+    }
 }
 
 }  // namespace

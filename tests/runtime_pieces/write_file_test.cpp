@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -9,9 +13,13 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 
 #include "tests/runtime_pieces/scratch_dir.h"
+#include "tests/support/file_states.h"
 
 namespace velmo {
 namespace {
@@ -20,6 +28,8 @@ using testing::NamesIn;
 using testing::ReadText;
 using testing::ScratchDir;
 using testing::WriteText;
+using testfiles::HoldsFileIn;
+using testfiles::LockDirectory;
 using Names = std::vector<std::string>;
 
 constexpr int kSkip = 77;
@@ -96,21 +106,29 @@ int TryToReplace(const std::string& target) {
   return NamesIn(target.substr(0, target.rfind('/'))) == Names{"out.bmp"} ? 0 : 3;
 }
 
-TEST(WriteFileAtomicallyFailures, ReadOnlyDirectoryKeepsTheOldFile) {
+TEST(WriteFileAtomicallyFailures, AReadOnlyFileIsNeverReplaced) {
+  // No write bit at all is the read-only attribute; it holds for root too.
   ScratchDir d;
-  const std::string dir = d / "ro", target = dir + "/out.bmp";
+  WriteText(d / "out.bmp", "old content");
+  chmod((d / "out.bmp").c_str(), 0444);
+  EXPECT_EQ(InChild([&] { return TryToReplace(d / "out.bmp"); }), 0);
+}
+
+TEST(WriteFileAtomically, AWritableFileInALockedDirectoryIsWrittenInPlace) {
+  ScratchDir d;
+  const std::string dir = d / "locked", target = dir + "/out.bmp";
   mkdir(dir.c_str(), 0755);
-  WriteText(target, "old content");
-  chmod(target.c_str(), 0666);  // the file itself is writable
-  chmod(dir.c_str(), 0555);
-  const int rc = InChild([&] {
-    // Root passes every permission check, so act as an ordinary user.
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return kSkip;
-    return TryToReplace(target);
-  });
-  chmod(dir.c_str(), 0755);
-  if (rc == kSkip) GTEST_SKIP() << "cannot drop privileges";
-  EXPECT_EQ(rc, 0);
+  WriteText(target, "a longer, older content");
+  struct stat before{}, after{};
+  stat(target.c_str(), &before);
+  if (!LockDirectory(dir, true)) GTEST_SKIP() << "cannot lock a directory here";
+  const bool written = WriteFileAtomically(target, "new", 3);
+  LockDirectory(dir, false);
+  EXPECT_TRUE(written);
+  EXPECT_EQ(ReadText(target), "new");
+  stat(target.c_str(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(NamesIn(dir), Names{"out.bmp"});
 }
 
 TEST(WriteFileAtomicallyFailures, FullFileSystemKeepsTheOldFile) {
@@ -129,10 +147,67 @@ TEST(WriteFileAtomicallyFailures, FullFileSystemKeepsTheOldFile) {
       const rlimit limit{4096, 4096};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return kSkip;
     }
-    return TryToReplace(dir + "/out.bmp");
+    const int replaced = TryToReplace(dir + "/out.bmp");
+    // Written in place, the space is reserved before a byte changes.
+    return replaced != 0 || !mounted || !LockDirectory(dir, true) ? replaced
+                                                                   : 10 * TryToReplace(dir + "/out.bmp");
   });
   if (rc == kSkip) GTEST_SKIP() << "neither a small file system nor a size limit available";
   EXPECT_EQ(rc, 0);
+}
+
+// Makes open(O_TMPFILE) fail as on a file system without it, for this
+// process and its children.
+bool RefuseUnnamedFiles() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// A child replacing out.bmp with 256 MiB ends while it writes: by SIGKILL or
+// SIGTERM with a file that has no name; by SIGINT, SIGTERM, SIGHUP or exit()
+// (from a SIGUSR1 handler) where the file system makes a named one.
+TEST(WriteFileAtomically, AnInterruptedWriteLeavesOnlyTheOldFile) {
+  static const std::string big(std::size_t{256} << 20, 'n');
+  struct Case {
+    bool unnamed;
+    int sig;
+  };
+  for (const Case c : {Case{true, SIGKILL}, Case{true, SIGTERM}, Case{false, SIGINT}, Case{false, SIGTERM},
+                       Case{false, SIGHUP}, Case{false, SIGUSR1}}) {
+    SCOPED_TRACE((c.unnamed ? "unnamed, " : "named, ") + std::string(strsignal(c.sig)));
+    ScratchDir d;
+    WriteText(d / "out.bmp", "old content");
+    const std::string before = StateOf(d / "out.bmp");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (!c.unnamed && !RefuseUnnamedFiles()) _exit(kSkip);
+      signal(SIGUSR1, [](int) { exit(0); });
+      WriteFileAtomically(d / "out.bmp", big.data(), big.size());
+      _exit(1);
+    }
+    int status = 0;
+    bool ended = false;
+    while (!(ended = waitpid(pid, &status, WNOHANG) == pid) && !HoldsFileIn(pid, d.path())) usleep(200);
+    if (!ended) {
+      kill(pid, c.sig);
+      waitpid(pid, &status, 0);
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kSkip) GTEST_SKIP() << "no seccomp filter here";
+    EXPECT_TRUE(c.sig == SIGUSR1 ? WIFEXITED(status) && WEXITSTATUS(status) == 0
+                                 : WIFSIGNALED(status) && WTERMSIG(status) == c.sig)
+        << "status " << status;
+    EXPECT_EQ(NamesIn(d.path()), Names{"out.bmp"});
+    EXPECT_EQ(StateOf(d / "out.bmp"), before);
+  }
 }
 
 }  // namespace

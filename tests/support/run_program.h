@@ -41,6 +41,8 @@ class Sandbox {
   void Start(const std::vector<std::string>& scenario, const std::filesystem::path& exe = {});
   std::vector<std::string> TranscriptSoFar() const;
   Run Finish();
+  // The started program's process id (-1 when none runs).
+  int pid() const { return pid_; }
 
  private:
   std::filesystem::path root_;
