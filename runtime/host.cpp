@@ -197,6 +197,7 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
                   (n.library.empty() ? std::string("(system)") : "\"" + n.library + "\"") +
                   " exports \"" + n.entry + "\"");
     natives_.push_back(std::move(b));
+    pictures_.Bind(i, n.entry);
   }
 
   if (parsed_.startRoutine + sizeof(Word) > codeSize_)
@@ -284,6 +285,7 @@ Word Host::CallNative(std::uint32_t index, std::uint32_t argc, const Word* argv)
   } else {
     result = InvokeNative(target, argc, argv);
   }
+  pictures_.Observe(index, argc, argv, result.value, ui_.get());
   if (result.depthChanged) {
     currentNative_ = index;
     ReportRuntimeError(host::kErrorStackDepth);
@@ -337,8 +339,12 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
       b->length = size;
       return reinterpret_cast<Word>(b);
     }
-    case Core::FileExists:
-      return sys::FileExists(TextArg(argc, args, 0)) ? 1 : 0;
+    case Core::FileExists: {
+      const char* name = TextArg(argc, args, 0);
+      const bool exists = sys::FileExists(name);
+      if (!exists && ui_) ui_->FileMissing(sys::AnsiToUtf8(name));
+      return exists ? 1 : 0;
+    }
     case Core::WriteBytes: {
       const host::BufferHeader* b = argc >= 2 ? host::AsBuffer(args[1]) : nullptr;
       double t0 = profile_.on ? Now() : 0;
