@@ -92,6 +92,15 @@ bool LogicalArg(std::uint32_t argc, const ArgRecord* args, std::uint32_t i) {
 
 Word IntResult(std::int64_t v) { return static_cast<std::uint32_t>(static_cast<std::int32_t>(v)); }
 
+// The exit status when no user interface could be made: with VELMO_SCRIPT
+// set, the scenario could not be played (unreadable, a malformed line, a path
+// with no Windows form): 2, as for a scenario that does not fit the window;
+// otherwise there is no display: 4.
+int NoBackendStatus() {
+  const char* script = std::getenv("VELMO_SCRIPT");
+  return script && *script ? 2 : 4;
+}
+
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -224,7 +233,7 @@ int Host::RunImage(std::uint8_t* image) {
   }
   if (!EnsureBackend(&error)) {
     std::fprintf(stderr, "velmo: %s\n", error.c_str());
-    return 4;
+    return NoBackendStatus();
   }
   CallRoutine(parsed_.startRoutine, nullptr, 0);
   // The start routine ends through EndProgram; returning here means it did not.
@@ -495,7 +504,7 @@ void Host::LoadStartWindow(std::uint32_t windowId) {
   props_.Reset(*spec_);
   if (!ui_ && !EnsureBackend(&error)) {
     std::fprintf(stderr, "velmo: %s\n", error.c_str());
-    sys::Exit(4);
+    sys::Exit(NoBackendStatus());
   }
   ui_->CreateMainWindow(*spec_, [this](std::uint32_t control, std::int32_t event,
                                        const std::int32_t* args, int argc) {
