@@ -296,6 +296,19 @@ TEST(MergeTool, RunningOutOfMemoryIsReportedAsSuch) {
       << Show(bitmap);
   EXPECT_FALSE(fs::exists(s.root() / "out.bmp"));
 
+  // 128 bands make a picture more than a BMP file can hold: the same bitmap
+  // failure, but no memory would help.
+  for (int band = 0; band < 128; ++band) {
+    char name[4];
+    std::snprintf(name, sizeof name, "%03d", band);
+    fs::create_directories(s.root() / "8x" / name);
+  }
+  Result huge = RunMerge(s, {"8x", "out.bmp"});
+  EXPECT_EQ(huge.status, 1) << Show(huge);
+  EXPECT_NE(huge.err.find("mosalin-merge: a picture of 32768*32768 pixels is more than a BMP file can hold (4 GiB)\n"),
+            std::string::npos)
+      << Show(huge);
+
   // A limit that is no size is said and ignored, once.
   for (const char* limit : {"garbage", "-5G"}) {
     Result ignored = RunMerge(s, {"2x", "out.bmp"}, false, {std::string("MOSALIN_MEMORY_LIMIT=") + limit});
