@@ -191,15 +191,12 @@ struct ChildEnd {
 ChildEnd RunScripted(const std::string& program, const std::string& scenario,
                      const std::function<void(std::string_view)>& onLine) {
   ChildEnd end;
-  int script[2], transcript[2], failed[2];
-  if (pipe(script) != 0) {
+  // The scenario, the transcript, and the error of an exec that failed.
+  int script[2] = {-1, -1}, transcript[2] = {-1, -1}, failed[2] = {-1, -1};
+  if (pipe(script) != 0 || pipe(transcript) != 0 || pipe2(failed, O_CLOEXEC) != 0) {
     end.error = errno;
-    return end;
-  }
-  if (pipe(transcript) != 0 || pipe2(failed, O_CLOEXEC) != 0) {
-    end.error = errno;
-    close(script[0]);
-    close(script[1]);
+    for (int fd : {script[0], script[1], transcript[0], transcript[1]})
+      if (fd >= 0) close(fd);
     return end;
   }
   for (int* fd : {&script[0], &script[1], &transcript[0], &transcript[1]}) *fd = HighFd(*fd);
@@ -316,7 +313,7 @@ class Reporter {
         EndBar();
         std::fprintf(stderr, "mosalin-merge: the program reported runtime error %s\n", event.text.c_str());
         break;
-      case Event::Kind::kOther:
+      default:  // what the tile report and the outcome take
         break;
     }
   }
