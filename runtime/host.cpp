@@ -92,6 +92,15 @@ bool LogicalArg(std::uint32_t argc, const ArgRecord* args, std::uint32_t i) {
 
 Word IntResult(std::int64_t v) { return static_cast<std::uint32_t>(static_cast<std::int32_t>(v)); }
 
+// The exit status when no user interface could be made: with VELMO_SCRIPT
+// set, the scenario could not be played (unreadable, a malformed line, a path
+// with no Windows form): 2, as for a scenario that does not fit the window;
+// otherwise there is no display: 4.
+int NoBackendStatus() {
+  const char* script = std::getenv("VELMO_SCRIPT");
+  return script && *script ? 2 : 4;
+}
+
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -197,6 +206,7 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
                   (n.library.empty() ? std::string("(system)") : "\"" + n.library + "\"") +
                   " exports \"" + n.entry + "\"");
     natives_.push_back(std::move(b));
+    pictures_.Bind(i, n.entry);
   }
 
   if (parsed_.startRoutine + sizeof(Word) > codeSize_)
@@ -223,7 +233,7 @@ int Host::RunImage(std::uint8_t* image) {
   }
   if (!EnsureBackend(&error)) {
     std::fprintf(stderr, "velmo: %s\n", error.c_str());
-    return 4;
+    return NoBackendStatus();
   }
   CallRoutine(parsed_.startRoutine, nullptr, 0);
   // The start routine ends through EndProgram; returning here means it did not.
@@ -284,6 +294,7 @@ Word Host::CallNative(std::uint32_t index, std::uint32_t argc, const Word* argv)
   } else {
     result = InvokeNative(target, argc, argv);
   }
+  pictures_.Observe(index, argc, argv, result.value, ui_.get());
   if (result.depthChanged) {
     currentNative_ = index;
     ReportRuntimeError(host::kErrorStackDepth);
@@ -337,8 +348,12 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
       b->length = size;
       return reinterpret_cast<Word>(b);
     }
-    case Core::FileExists:
-      return sys::FileExists(TextArg(argc, args, 0)) ? 1 : 0;
+    case Core::FileExists: {
+      const char* name = TextArg(argc, args, 0);
+      const bool exists = sys::FileExists(name);
+      if (!exists && ui_) ui_->FileMissing(sys::AnsiToUtf8(name));
+      return exists ? 1 : 0;
+    }
     case Core::WriteBytes: {
       const host::BufferHeader* b = argc >= 2 ? host::AsBuffer(args[1]) : nullptr;
       double t0 = profile_.on ? Now() : 0;
@@ -489,7 +504,7 @@ void Host::LoadStartWindow(std::uint32_t windowId) {
   props_.Reset(*spec_);
   if (!ui_ && !EnsureBackend(&error)) {
     std::fprintf(stderr, "velmo: %s\n", error.c_str());
-    sys::Exit(4);
+    sys::Exit(NoBackendStatus());
   }
   ui_->CreateMainWindow(*spec_, [this](std::uint32_t control, std::int32_t event,
                                        const std::int32_t* args, int argc) {

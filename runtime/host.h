@@ -12,6 +12,7 @@
 #include "image/program_image.h"
 #include "runtime/find_file.h"
 #include "runtime/memory.h"
+#include "runtime/picture_record.h"
 #include "runtime/properties.h"
 #include "runtime/ui/backend.h"
 #include "runtime/ui/window_layout.h"
@@ -108,6 +109,7 @@ class Host {
     double lastProgress = -1;
   } profile_;
   std::uint32_t runtimeErrors_ = 0;
+  PictureRecord pictures_;
 };
 
 }  // namespace velmo

@@ -33,4 +33,10 @@ struct NativeResult {
 // function takes beyond those passed read as 0.
 NativeResult InvokeNative(const void* target, std::uint32_t argc, const host::Word* argv);
 
+// Why the last GdipLoadImageFromFile made on this thread failed, where the
+// library that served it says: "missing", "unreadable", "not-a-picture",
+// "truncated", "too-large" or "damaged"; empty when it does not say (the
+// system's GDI+ gives its status only).
+std::string LastPictureFailure();
+
 }  // namespace velmo

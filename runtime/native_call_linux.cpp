@@ -1,6 +1,7 @@
 // Native calls on Linux: the platform's export tables (platform/exports.h).
 #include "platform/exports.h"
 #include "platform/graphics/exports_graphics.h"
+#include "platform/graphics/picture.h"
 #include "runtime/native_call.h"
 
 namespace velmo {
@@ -16,5 +17,7 @@ NativeResult InvokeNative(const void* target, std::uint32_t argc, const host::Wo
   for (std::uint32_t i = 0; i < argc && i < platform::kMaxArgs; ++i) args[i] = argv[i];
   return {e->thunk(args), argc != e->args.count};
 }
+
+std::string LastPictureFailure() { return graphics::LoadFailureWord(graphics::LastLoadFailure()); }
 
 }  // namespace velmo

@@ -56,4 +56,6 @@ NativeResult InvokeNative(const void* target, std::uint32_t argc, const host::Wo
   return {value, change != 0 || passed != argc};
 }
 
+std::string LastPictureFailure() { return {}; }
+
 }  // namespace velmo

@@ -290,8 +290,16 @@ std::string SpillDirectory() {
 std::uint64_t MemoryHeadroom() {
   std::uint64_t headroom = std::min(MemAvailable(), CgroupHeadroom());
   if (const char* limit = std::getenv("MOSALIN_MEMORY_LIMIT"); limit && *limit) {
-    if (const std::optional<std::uint64_t> bytes = ParseSize(limit))
+    if (const std::optional<std::uint64_t> bytes = ParseSize(limit)) {
       headroom = std::min(headroom, Less(*bytes, AnonymousResident()));
+    } else {
+      // Said once per process; the merge goes on without the cap.
+      static std::once_flag said;
+      std::call_once(said, [limit] {
+        std::fprintf(stderr, "mosalin: MOSALIN_MEMORY_LIMIT=%s is not a size (bytes, or a number with K, M or G); "
+                     "it is ignored\n", limit);
+      });
+    }
   }
   return headroom;
 }

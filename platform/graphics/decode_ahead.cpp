@@ -79,9 +79,28 @@ std::size_t RowCount(const std::string& dir) {
   return count;
 }
 
+// Reads and decodes the file: LoadPictureFile without the failure's reason.
+GpStatus ReadAndDecode(const std::string& posixPath, Picture& out, FileStamp* stamp);
+
 }  // namespace
 
 GpStatus LoadPictureFile(const std::string& posixPath, Picture& out, FileStamp* stamp) {
+  const GpStatus status = ReadAndDecode(posixPath, out, stamp);
+  switch (status) {
+    case Gdiplus::Ok: SetLoadFailure(LoadFailure::kNone); break;
+    case Gdiplus::FileNotFound: SetLoadFailure(LoadFailure::kMissing); break;
+    case Gdiplus::Win32Error: SetLoadFailure(LoadFailure::kUnreadable); break;
+    case Gdiplus::UnknownImageFormat: SetLoadFailure(LoadFailure::kNotAPicture); break;
+    case Gdiplus::OutOfMemory: SetLoadFailure(LoadFailure::kTooLarge); break;
+    default: SetLoadFailure(TakeTruncated() ? LoadFailure::kTruncated : LoadFailure::kDamaged); break;
+  }
+  TakeTruncated();
+  return status;
+}
+
+namespace {
+
+GpStatus ReadAndDecode(const std::string& posixPath, Picture& out, FileStamp* stamp) {
   // Non-blocking, so that a named pipe or a device named like a tile cannot
   // hold the caller (or the worker, and with it the shut-down) in open.
   const int fd = ::open(posixPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -109,6 +128,8 @@ GpStatus LoadPictureFile(const std::string& posixPath, Picture& out, FileStamp* 
   if (stamp) *stamp = StampOf(st);
   return DecodePicture({data.get(), got}, out);
 }
+
+}  // namespace
 
 std::vector<std::string> PredictNextTiles(const std::string& posixPath, std::size_t count) {
   std::vector<std::string> next;

@@ -186,14 +186,19 @@ GpStatus DecodeBmp(std::span<const std::uint8_t> file, Picture& out) {
   Layout l;
   if (GpStatus s = dib::ReadLayout(file, 14, l); s != Gdiplus::Ok) return s;
   l.pixelOffset = dib::U32(&file[10]);
-  if (l.pixelOffset > file.size()) return Gdiplus::GenericError;
+  if (l.pixelOffset > file.size()) {
+    NoteTruncated();
+    return Gdiplus::GenericError;
+  }
   const bool rle = l.compression == kRle8 || l.compression == kRle4;
   // Uncompressed rows must all be in the file: a header that claims more
   // than the file holds is refused before the picture's memory is taken.
   if (!rle) {
     if (std::uint64_t(l.width) * std::uint64_t(l.height) > kMaxPixels) return Gdiplus::OutOfMemory;
-    if (dib::Stride(l.width, l.bpp) * std::uint64_t(l.height) > file.size() - l.pixelOffset)
+    if (dib::Stride(l.width, l.bpp) * std::uint64_t(l.height) > file.size() - l.pixelOffset) {
+      NoteTruncated();
       return Gdiplus::GenericError;
+    }
   }
   if (GpStatus s = AllocatePicture(out, l.width, l.height, rle || l.alpha.mask != 0);
       s != Gdiplus::Ok)

@@ -43,7 +43,10 @@ JpegJob* JobOf(j_common_ptr c) { return static_cast<JpegJob*>(c->client_data); }
 [[noreturn]] void OnError(j_common_ptr c) { std::longjmp(JobOf(c)->jump, 1); }
 
 void OnMessage(j_common_ptr c, int level) {
-  if (level == -1 && c->err->msg_code == JWRN_JPEG_EOF) std::longjmp(JobOf(c)->jump, 1);
+  if (level == -1 && c->err->msg_code == JWRN_JPEG_EOF) {
+    NoteTruncated();
+    std::longjmp(JobOf(c)->jump, 1);
+  }
 }
 
 void OnProgress(j_common_ptr c) {

@@ -142,9 +142,11 @@ GpStatus DecodePng(std::span<const std::uint8_t> file, Picture& out) {
   if (spng_set_png_buffer(ctx.get(), file.data(), file.size()) != 0) return Gdiplus::GenericError;
 
   spng_ihdr ihdr{};
-  if (int rc = spng_get_ihdr(ctx.get(), &ihdr); rc != 0)
+  if (int rc = spng_get_ihdr(ctx.get(), &ihdr); rc != 0) {
+    if (rc == SPNG_IO_EOF) NoteTruncated();
     return rc == SPNG_EUSER_WIDTH || rc == SPNG_EUSER_HEIGHT ? Gdiplus::OutOfMemory
                                                              : Gdiplus::GenericError;
+  }
   spng_trns trns{};
   const bool withAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
                          ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
@@ -157,8 +159,10 @@ GpStatus DecodePng(std::span<const std::uint8_t> file, Picture& out) {
       size != std::size_t(out.width) * out.height * 4)
     return Gdiplus::GenericError;
   std::uint8_t* px = out.bgrx.get();
-  if (spng_decode_image(ctx.get(), px, size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0)
+  if (int rc = spng_decode_image(ctx.get(), px, size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS); rc != 0) {
+    if (rc == SPNG_IO_EOF) NoteTruncated();
     return Gdiplus::GenericError;
+  }
   if (!ImageDataIsSound(file, RowBytes(ihdr))) return Gdiplus::GenericError;
 
   // RGBA -> blue, green, red, 0 in place; alpha to its own plane.

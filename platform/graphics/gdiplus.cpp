@@ -19,7 +19,9 @@
 //    not have a valid image format (System.Drawing's Image.FromFile turns that
 //    status into its OutOfMemoryException); corrupt or truncated data:
 //    GenericError (see each decoder). The format comes from the content,
-//    never the name.
+//    never the name. Why a load failed (missing, unreadable, not a picture,
+//    truncated, too large, damaged) is kept per thread (picture.h), for the
+//    runtime host to report.
 #include "platform/graphics/gdiplus.h"
 
 #include <fcntl.h>
@@ -156,6 +158,7 @@ GpStatus GdipDeleteGraphics(GpGraphics* graphics) {
 }
 
 GpStatus GdipLoadImageFromFile(const WCHAR* path, GpImage** image) {
+  SetLoadFailure(LoadFailure::kNone);
   GdipState& g = G();
   {
     std::lock_guard lock(g.lock);
@@ -163,7 +166,10 @@ GpStatus GdipLoadImageFromFile(const WCHAR* path, GpImage** image) {
   }
   if (!path || !image) return Gdiplus::InvalidParameter;
   const std::optional<std::string> posix = platform::WideWindowsToPosix(path);
-  if (!posix) return Gdiplus::FileNotFound;
+  if (!posix) {
+    SetLoadFailure(LoadFailure::kMissing);
+    return Gdiplus::FileNotFound;
+  }
 
   // Reading and decoding need no lock.
   auto object = std::make_unique<ImageObject>();
@@ -173,7 +179,10 @@ GpStatus GdipLoadImageFromFile(const WCHAR* path, GpImage** image) {
   std::lock_guard lock(g.lock);
   if (!g.Started()) return Gdiplus::GdiplusNotInitialized;
   const std::uint32_t h = g.images.Add(std::move(object));
-  if (!h) return Gdiplus::OutOfMemory;
+  if (!h) {
+    SetLoadFailure(LoadFailure::kNone);
+    return Gdiplus::OutOfMemory;
+  }
   *image = reinterpret_cast<GpImage*>(std::uintptr_t(h));
   return Gdiplus::Ok;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace graphics {
 
@@ -37,6 +38,29 @@ void FinishAlpha(Picture& p) {
     p.alpha.reset();
     p.rows.clear();
   }
+}
+
+namespace {
+thread_local LoadFailure lastFailure = LoadFailure::kNone;
+thread_local bool truncated = false;
+}  // namespace
+
+LoadFailure LastLoadFailure() { return lastFailure; }
+void SetLoadFailure(LoadFailure failure) { lastFailure = failure; }
+void NoteTruncated() { truncated = true; }
+bool TakeTruncated() { return std::exchange(truncated, false); }
+
+const char* LoadFailureWord(LoadFailure failure) {
+  switch (failure) {
+    case LoadFailure::kNone: return "";
+    case LoadFailure::kMissing: return "missing";
+    case LoadFailure::kUnreadable: return "unreadable";
+    case LoadFailure::kNotAPicture: return "not-a-picture";
+    case LoadFailure::kTruncated: return "truncated";
+    case LoadFailure::kTooLarge: return "too-large";
+    case LoadFailure::kDamaged: return "damaged";
+  }
+  return "";
 }
 
 GpStatus DecodePicture(std::span<const std::uint8_t> file, Picture& out) {

@@ -64,4 +64,18 @@ GpStatus DecodeIco(std::span<const std::uint8_t> file, Picture& out);
 // Chooses the decoder by the first bytes; UnknownImageFormat when none fits.
 GpStatus DecodePicture(std::span<const std::uint8_t> file, Picture& out);
 
+// Why a load failed, beyond its status: GDI+ gives the same status to a file
+// that is no picture and one that is too large, and to corrupt and truncated
+// data. Kept per thread for the last load made on it.
+enum class LoadFailure { kNone, kMissing, kUnreadable, kNotAPicture, kTruncated, kTooLarge, kDamaged };
+LoadFailure LastLoadFailure();
+void SetLoadFailure(LoadFailure failure);
+// "missing", "unreadable", "not-a-picture", "truncated", "too-large",
+// "damaged"; "" for kNone.
+const char* LoadFailureWord(LoadFailure failure);
+// A decoder found that the data ends before the picture does; a GenericError
+// from DecodePicture is then a truncated file rather than a damaged one.
+void NoteTruncated();
+bool TakeTruncated();
+
 }  // namespace graphics

@@ -66,6 +66,14 @@ class UiBackend {
   virtual void OpenTarget(const std::string& ansiTarget) = 0;
   // A runtime error the program caused (shown or recorded; the program goes on).
   virtual void RuntimeError(std::uint32_t code, const std::string& detail) = 0;
+
+  // What the host saw of the files the program uses (UTF-8 Windows paths): a
+  // file it looked for and found missing, and what became of a picture it
+  // loaded: `status` 0 when drawn, else the GDI+ status of the call that
+  // failed, with the platform's reason word when it gives one. The scripted
+  // transcript records them; a window shows nothing.
+  virtual void FileMissing(const std::string&) {}
+  virtual void PictureOutcome(const std::string&, std::uint32_t, const std::string&) {}
 };
 
 // The scripted backend when VELMO_SCRIPT names a scenario file, else the

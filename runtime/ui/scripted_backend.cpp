@@ -50,7 +50,16 @@
 //   dialog TITLE                  a save dialog was opened
 //   open-target URL               the program asked to open a web address
 //   runtime-error CODE            a runtime error the program caused
+//   file-missing PATH             the program looked for PATH, which does not
+//                                 exist
+//   picture STATUS REASON PATH    what became of a picture the program loaded:
+//                                 STATUS 0 when it was drawn, else the GDI+
+//                                 status of the call that failed; REASON the
+//                                 platform's word for the failure (missing,
+//                                 unreadable, not-a-picture, truncated,
+//                                 too-large, damaged) or "-"
 //
+// PATH is the Windows path as the program gave it, in UTF-8.
 // NAME is the control's name in UTF-8 (a record without a name shows as
 // "#" and its identifier in hex). In every value CR, LF and backslash are
 // written as \r, \n and \\, so one event is always one line.
@@ -318,6 +327,16 @@ void ScriptedBackend::OpenTarget(const std::string& ansiTarget) {
 // The detail is the host's to print; the transcript keeps the code only.
 void ScriptedBackend::RuntimeError(std::uint32_t code, const std::string&) {
   Emit("runtime-error " + std::to_string(code));
+}
+
+void ScriptedBackend::FileMissing(const std::string& utf8Path) {
+  Emit("file-missing " + EscapeTranscriptValue(utf8Path));
+}
+
+void ScriptedBackend::PictureOutcome(const std::string& utf8Path, std::uint32_t status,
+                                     const std::string& reason) {
+  Emit("picture " + std::to_string(status) + " " + (reason.empty() ? "-" : reason) + " " +
+       EscapeTranscriptValue(utf8Path));
 }
 
 std::unique_ptr<UiBackend> MakeScriptedBackend(const std::string& scenarioPath,

@@ -58,6 +58,8 @@ class ScriptedBackend : public UiBackend {
   std::optional<std::string> SaveDialog(const SaveDialogRequest& request) override;
   void OpenTarget(const std::string& ansiTarget) override;
   void RuntimeError(std::uint32_t code, const std::string& detail) override;
+  void FileMissing(const std::string& utf8Path) override;
+  void PictureOutcome(const std::string& utf8Path, std::uint32_t status, const std::string& reason) override;
 
   // True once the scenario was found not to fit the window; the message loop
   // then plays nothing.

@@ -22,11 +22,24 @@ TEST(Startup, ClosingRightAfterStartEndsWithZero) {
   EXPECT_EQ(r.transcript, std::vector<std::string>{"window-created"});
 }
 
-TEST(Startup, AScenarioNamingAMissingControlStopsTheRun) {
+// A scenario that cannot be played ends the run with status 2, whatever is
+// wrong with it; 4 is a missing display's.
+TEST(Startup, AScenarioThatCannotBePlayedEndsWithTwo) {
   Sandbox s("bad");
-  e2e::Run r = s.Play({"click 按钮_不存在"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("按钮_不存在"), std::string::npos) << r.err;
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"click 按钮_不存在"}, "按钮_不存在"},
+      {{"frobnicate"}, ":1: unknown action \"frobnicate\""},
+      {{"close", "folder /tmp/back\\slash"}, ":2: the path \"/tmp/back\\slash\" has no Windows form"},
+  };
+  for (const auto& [scenario, said] : cases) {
+    e2e::Run r = s.Play(scenario);
+    EXPECT_EQ(r.status, 2) << said << "\n" << r.Joined();
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+  }
+  s.AddEnv("VELMO_SCRIPT=" + (s.root() / "no-such-scenario").string());
+  e2e::Run unreadable = s.Play({"close"});
+  EXPECT_EQ(unreadable.status, 2) << unreadable.Joined();
+  EXPECT_NE(unreadable.err.find("cannot read the scenario file"), std::string::npos) << unreadable.err;
 }
 
 TEST(Startup, TheInstalledProgramStartsThroughTheRegistry) {

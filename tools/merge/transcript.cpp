@@ -21,6 +21,17 @@ bool ToInt(std::string_view s, int* out) {
   return ec == std::errc() && end == s.data() + s.size();
 }
 
+// The reason to show for a picture that failed.
+std::string Reason(const Event& event) {
+  if (event.status == 0) return {};
+  static constexpr std::pair<std::string_view, std::string_view> kWords[] = {
+      {"missing", "missing"},           {"unreadable", "unreadable"}, {"not-a-picture", "not a picture"},
+      {"truncated", "truncated"},       {"too-large", "too large"},   {"damaged", "damaged"}};
+  for (const auto& [word, text] : kWords)
+    if (event.reason == word) return std::string(text);
+  return "GDI+ status " + std::to_string(event.status);
+}
+
 }  // namespace
 
 std::string UnescapeValue(std::string_view value) {
@@ -54,11 +65,30 @@ Event ParseTranscriptLine(std::string_view line) {
     // set NAME PROPERTY VALUE; control names hold no blanks.
     std::string_view name = TakeWord(rest);
     int property = 0, position = 0;
-    if (name != kProgressBar || !ToInt(TakeWord(rest), &property) || property != kPropPosition ||
-        !ToInt(rest, &position))
+    if (!ToInt(TakeWord(rest), &property)) return event;
+    if (name == kSizeEdit && property == kPropText) {
+      // "W*H"
+      if (!ToInt(rest.substr(0, rest.find('*')), &position)) return event;
+      event.kind = Event::Kind::kPictureSize;
+      event.position = position;
       return event;
+    }
+    if (name != kProgressBar || property != kPropPosition || !ToInt(rest, &position)) return event;
     event.kind = Event::Kind::kProgress;
     event.position = position;
+  } else if (word == "file-missing") {
+    // file-missing PATH
+    if (rest.empty()) return event;
+    event.kind = Event::Kind::kFileMissing;
+    event.text = UnescapeValue(rest);
+  } else if (word == "picture") {
+    // picture STATUS REASON PATH
+    std::string_view reason;
+    if (!ToInt(TakeWord(rest), &event.status) || (reason = TakeWord(rest)).empty() || rest.empty())
+      return event;
+    event.kind = Event::Kind::kPicture;
+    event.reason = reason == "-" ? "" : std::string(reason);
+    event.text = UnescapeValue(rest);
   } else if (word == "runtime-error") {
     event.kind = Event::Kind::kRuntimeError;
     event.text = std::string(rest);
@@ -71,6 +101,8 @@ bool IsSuccessMessage(const Event& event) {
 }
 
 void Outcome::Add(const Event& event) {
+  if (event.kind == Event::Kind::kPictureSize) side_ = event.position;
+  if (event.kind == Event::Kind::kMessage && event.text == kBitmapFailed) bitmapFailed_ = true;
   if (event.kind == Event::Kind::kRuntimeError) {
     ++failures_;
   } else if (event.kind == Event::Kind::kMessage) {
@@ -84,6 +116,54 @@ void Outcome::Add(const Event& event) {
 void Outcome::SetExit(bool normalExit, int status) {
   exitedNormally_ = normalExit;
   status_ = status;
+}
+
+void TileReport::Kind::Add(std::string entry) {
+  if (first.size() < 10) first.push_back(std::move(entry));
+  ++count;
+}
+
+void TileReport::Add(const Event& event) {
+  if (event.kind == Event::Kind::kFileMissing) {
+    missing_.Add(event.text);
+    afterMissing_ = true;
+  } else if (event.kind == Event::Kind::kPicture) {
+    const std::string entry = event.text + "\t" + Reason(event);
+    if (afterMissing_) {
+      if (event.status != 0 && placeholder_.empty()) placeholder_ = entry;
+    } else if (event.status == 0) {
+      ++drawn_;
+    } else {
+      undrawn_.Add(entry);
+    }
+    afterMissing_ = false;
+  }
+}
+
+std::string TileReport::Text(const std::function<std::string(const std::string&)>& name) const {
+  // "path\treason" as "NAME (reason)"; a bare path as its name.
+  auto shown = [&](const std::string& entry) {
+    const std::size_t tab = entry.find('\t');
+    if (tab == std::string::npos) return name(entry);
+    return name(entry.substr(0, tab)) + " (" + entry.substr(tab + 1) + ")";
+  };
+  std::string out = "mosalin-merge: tiles: " + std::to_string(drawn_) + " drawn, " +
+                    std::to_string(missing_.count) + " missing (the placeholder drawn instead), " +
+                    std::to_string(undrawn_.count) + " could not be drawn (left black)\n";
+  for (const auto& [kind, label] : {std::pair{&missing_, "missing"}, std::pair{&undrawn_, "could not be drawn"}}) {
+    for (const std::string& entry : kind->first) out += "mosalin-merge: " + std::string(label) + ": " + shown(entry) + "\n";
+    if (kind->count > kind->first.size())
+      out += "mosalin-merge: " + std::string(label) + ": and " + std::to_string(kind->count - kind->first.size()) +
+             " more\n";
+  }
+  if (!placeholder_.empty()) {
+    const std::size_t tab = placeholder_.find('\t');
+    const std::string reason = placeholder_.substr(tab + 1);
+    out += "mosalin-merge: the placeholder " + name(placeholder_.substr(0, tab)) +
+           (reason == "missing" ? " is missing" : " could not be drawn (" + reason + ")") +
+           ": the missing tiles are left black\n";
+  }
+  return out;
 }
 
 std::string ProgressBar(int position, int width) {
