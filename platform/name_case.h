@@ -24,6 +24,8 @@ std::u16string NameUnits(std::string_view utf8);
 // to U+01DC, U+01F9 and U+1E3F, and the small Roman numerals U+2170 to
 // U+217F). Dotless i and long s keep their own form so that they never
 // collide with ASCII letters, and the micro sign stays apart from Greek mu.
+// A unit and its upper case take as many bytes in UTF-8, so names equal
+// without regard to case have equal lengths (the path map relies on it).
 char16_t UpcaseUnit(char16_t unit);
 
 // NameUnits(utf8), upper-cased unit by unit.

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "platform/codepage.h"
+#include "platform/name_case.h"
 #include "tests/platform/test_env.h"
 
 namespace {
@@ -121,6 +122,14 @@ TEST_F(PathMap, AnExactNameWinsOverOthersInCaseAndTheFirstInByteOrderOverTheRest
   EXPECT_EQ(WindowsToPosix(z + "row\\a.png"), (Root() / "row" / "a.png").string());
   EXPECT_EQ(WindowsToPosix(z + "row\\a.PNG"), (Root() / "row" / "A.PNG").string());  // "A.PNG" < "A.png" < "a.png"
   EXPECT_EQ(WindowsToPosix(z + "rOW\\x"), (Root() / "ROW" / "x").string());            // "ROW" < "Row" < "row"
+}
+
+TEST(NameCase, UpperCaseKeepsTheUtf8LengthOfEveryUnit) {
+  auto utf8Length = [](char16_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : 3; };
+  for (char32_t c = 0; c < 0x10000; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    ASSERT_EQ(utf8Length(UpcaseUnit(char16_t(c))), utf8Length(char16_t(c))) << std::hex << unsigned(c);
+  }
 }
 
 TEST_F(PathMap, ConfigDirFollowsXdgRules) {
