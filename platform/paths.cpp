@@ -1,6 +1,8 @@
 #include "platform/paths.h"
 
+#include <dirent.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -10,11 +12,11 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/name_case.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
-
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -78,6 +80,65 @@ std::string Join(std::string root, const std::vector<std::string_view>& parts, c
     root += part;
   }
   return root;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The entry of the directory `dir` that is `name` on Windows: the first in
+// byte order of those equal to it without regard to case; empty when there is
+// none (or `dir` cannot be listed). The caller has found no entry spelled
+// exactly so. Upper-casing never changes a name's length in UTF-8, so only
+// entries of the same length are compared.
+std::string FindIgnoringCase(const std::string& dir, std::string_view name) {
+  DIR* listing = ::opendir(dir.c_str());
+  if (!listing) return {};
+  const std::u16string wanted = UpcaseName(name);
+  std::string found;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view candidate = entry->d_name;
+    if (candidate.size() != name.size() || (!found.empty() && candidate >= found)) continue;
+    if (candidate == name || UpcaseName(candidate) == wanted) found = candidate;
+  }
+  ::closedir(listing);
+  return found;
+}
+
+// `root` joined with `parts`, each part spelled as the file system spells it.
+// Windows ignores case in names, a POSIX file system does not: a part that
+// does not exist as given becomes the entry that equals it without regard to
+// case (the first in byte order when several do). A part that exists in no
+// case stays as given, and so do the parts after it: a file about to be
+// created keeps its name, in the directory found for it. The whole path is
+// tried first, so a path that exists as given costs one lstat and no listing.
+std::string ResolveCase(const std::string& root, const std::vector<std::string_view>& parts) {
+  std::string path = Join(root, parts, '/');
+  if (parts.empty() || Exists(path)) return path;
+  // The longest leading part of the path that exists as given.
+  std::size_t known = parts.size() - 1;
+  std::vector<std::string_view> head(parts.begin(), parts.end() - 1);
+  while (known > 0 && !Exists(Join(root, head, '/'))) {
+    --known;
+    head.pop_back();
+  }
+  path = Join(root, head, '/');
+  for (std::size_t i = known; i < parts.size(); ++i) {
+    const std::string sep = path.back() == '/' ? "" : "/";
+    const std::string given = path + sep + std::string(parts[i]);
+    if (i > known && Exists(given)) {
+      path = given;
+      continue;
+    }
+    const std::string found = FindIgnoringCase(path, parts[i]);
+    if (found.empty()) {
+      head.assign(parts.begin() + std::ptrdiff_t(i), parts.end());
+      return Join(path, head, '/');
+    }
+    path += sep + found;
+  }
+  return path;
 }
 
 }  // namespace
@@ -154,7 +215,7 @@ std::optional<std::string> Utf8WindowsToPosix(std::string_view path) {
     }
   }
   AppendComponents(parts, path);
-  return Join(root, parts, '/');
+  return ResolveCase(root, parts);
 }
 
 std::optional<std::string> WindowsToPosix(std::string_view ansiPath) {

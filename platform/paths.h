@@ -17,7 +17,16 @@
 //  - A leading "\\?\" is ignored; other paths that start with two separators
 //    (network shares, devices) do not map.
 //  - The result is an absolute POSIX path without a trailing "/" (except "/"
-//    itself). Letters keep their case: the file system decides about case.
+//    itself).
+//  - Names ignore case, as on Windows (platform/name_case.h): a component
+//    below the drive's directory that does not exist as written is the entry
+//    of its directory that equals it without regard to case. A name that
+//    exists as written always wins; of several that differ only in case, none
+//    of them as written, the first in byte order (UTF-8 bytes compared as
+//    unsigned numbers: "A.PNG" before "A.png" before "a.png") is taken. A
+//    component that exists in no case is kept as written, and so is the rest
+//    of the path: a new file gets the name it was given, in the directory
+//    found for it. A path that exists as written costs one lstat, no listing.
 //  - The ANSI text is converted as GB18030; a path with bytes that do not
 //    decode does not map (it would name a different file).
 //

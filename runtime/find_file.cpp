@@ -12,107 +12,17 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/name_case.h"
+
 namespace velmo {
 
 namespace {
 
 using Units = std::u16string;
 
-// UTF-8 to UTF-16 code units. A byte that does not start a well-formed
-// sequence becomes the lone surrogate 0xDC00 + byte, so every byte string has
-// a unique, deterministic image.
-Units ToUnits(std::string_view s) {
-  Units out;
-  out.reserve(s.size());
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    char32_t cp = 0;
-    std::size_t len = 0;
-    if (b0 < 0x80) {
-      cp = b0;
-      len = 1;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-      cp = b0 & 0x1F;
-      len = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      cp = b0 & 0x0F;
-      len = 3;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      cp = b0 & 0x07;
-      len = 4;
-    }
-    bool ok = len > 0 && i + len <= s.size();
-    for (std::size_t k = 1; ok && k < len; ++k) {
-      const auto b = static_cast<unsigned char>(s[i + k]);
-      if ((b & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    // Overlong forms, encoded surrogates and values past U+10FFFF.
-    if (ok && ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-               (cp >= 0xD800 && cp <= 0xDFFF))) {
-      ok = false;
-    }
-    if (!ok) {
-      out.push_back(static_cast<char16_t>(0xDC00 + b0));
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-  return out;
-}
-
-// Upper case of one UTF-16 code unit, by the simple one-to-one Unicode mapping
-// for the scripts a file name is most likely to use. Dotless i and long s keep
-// their own form so that they never collide with ASCII letters, and the micro
-// sign stays apart from Greek mu.
-char16_t Upcase(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
-  if (c < 0x100) {
-    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<char16_t>(c - 0x20);
-    if (c == 0xFF) return 0x178;
-    return c;
-  }
-  if (c < 0x180) {
-    // Latin Extended-A: pairs of upper (first) and lower (second) letters.
-    const bool evenUpper = (c <= 0x137) || (c >= 0x14A && c <= 0x177);
-    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (c == 0x131 || c == 0x17F) return c;
-    if (evenUpper && (c & 1)) return static_cast<char16_t>(c - 1);
-    if (oddUpper && !(c & 1)) return static_cast<char16_t>(c - 1);
-    return c;
-  }
-  if (c >= 0x3AC && c <= 0x3CE) {  // Greek
-    if (c == 0x3AC) return 0x386;
-    if (c >= 0x3AD && c <= 0x3AF) return static_cast<char16_t>(c - 0x25);
-    if (c == 0x3C2) return 0x3A3;
-    if (c >= 0x3B1 && c <= 0x3CB) return static_cast<char16_t>(c - 0x20);
-    if (c == 0x3CC) return 0x38C;
-    if (c >= 0x3CD) return static_cast<char16_t>(c - 0x3F);
-    return c;
-  }
-  if (c >= 0x430 && c <= 0x481) {  // Cyrillic
-    if (c <= 0x44F) return static_cast<char16_t>(c - 0x20);
-    if (c <= 0x45F) return static_cast<char16_t>(c - 0x50);
-    return (c & 1) ? static_cast<char16_t>(c - 1) : c;
-  }
-  if (c >= 0xFF41 && c <= 0xFF5A) return static_cast<char16_t>(c - 0x20);  // full-width a-z
-  return c;
-}
-
-Units UpcaseUnits(std::string_view s) {
-  Units u = ToUnits(s);
-  for (auto& c : u) c = Upcase(c);
-  return u;
-}
+using platform::NameUnits;
+using platform::UpcaseName;
+using platform::UpcaseUnit;
 
 // A pattern element after the Windows translation of wildcards.
 enum class Op : std::uint8_t { Literal, Star, DosStar, AnyChar, DosDot };
@@ -141,7 +51,7 @@ std::vector<Element> Translate(const Units& p) {
         }
         break;
       default:
-        out.push_back({Op::Literal, Upcase(p[i])});
+        out.push_back({Op::Literal, UpcaseUnit(p[i])});
     }
   }
   return out;
@@ -159,7 +69,7 @@ bool IsDirectoryEntry(int dirFd, const struct dirent* e) {
 #endif
 
 bool MatchTranslated(const std::vector<Element>& pat, std::string_view name) {
-  const Units n = UpcaseUnits(name);
+  const Units n = UpcaseName(name);
   const std::size_t P = pat.size();
   const std::size_t N = n.size();
   std::size_t lastDot = N;  // N: the name has no dot
@@ -206,12 +116,12 @@ bool FilterAccepts(FindFilter filter, bool isDirectory) {
 }
 
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
-  return MatchTranslated(Translate(ToUnits(pattern)), name);
+  return MatchTranslated(Translate(NameUnits(pattern)), name);
 }
 
 int CompareNames(std::string_view a, std::string_view b) {
-  const Units ua = UpcaseUnits(a);
-  const Units ub = UpcaseUnits(b);
+  const Units ua = UpcaseName(a);
+  const Units ub = UpcaseName(b);
   if (const int c = ua.compare(ub); c != 0) return c < 0 ? -1 : 1;
   if (const int c = a.compare(b); c != 0) return c < 0 ? -1 : 1;
   return 0;
@@ -230,7 +140,7 @@ std::vector<std::string> ListMatches(const std::string& posixDir, std::string_vi
     return result;
   }
 
-  const std::vector<Element> pat = Translate(ToUnits(pattern));
+  const std::vector<Element> pat = Translate(NameUnits(pattern));
   std::vector<std::pair<Units, std::string>> entries;
   while (true) {
     errno = 0;
@@ -240,7 +150,7 @@ std::vector<std::string> ListMatches(const std::string& posixDir, std::string_vi
     if (name == "." || name == "..") continue;
     if (!MatchTranslated(pat, name)) continue;
     if (filter.given && !FilterAccepts(filter, IsDirectoryEntry(dirfd(dir), e))) continue;
-    entries.emplace_back(UpcaseUnits(name), std::string(name));
+    entries.emplace_back(UpcaseName(name), std::string(name));
   }
   closedir(dir);
 

@@ -15,8 +15,8 @@
 //    pattern also matches the end of the name).
 //  - '?' matches one character other than '.'; at a '.' or at the end of the
 //    name it matches nothing, so "a??" matches "a", "ab" and "abc".
-//  - Letters match without regard to case (ASCII, Latin-1, Latin Extended-A,
-//    Greek, Cyrillic and full-width Latin letters are upper-cased).
+//  - Letters match without regard to case, as platform/name_case.h compares
+//    names.
 //  - Comparison and matching work on UTF-16 code units, so a character outside
 //    the Basic Multilingual Plane counts as two characters for '?'.
 //  - Not reproduced: matches through 8.3 short names (on Windows "*.htm" also

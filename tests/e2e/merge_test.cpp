@@ -111,6 +111,29 @@ TEST(Merge, BandsFollowTheSearchOrderAndMissingTilesGetThePlaceholder) {
   ExpectPixels(bmp, 768, tiles, &placeholder);
 }
 
+// Windows finds a name whatever its case on disk: the tile directory, the
+// tiles, the placeholder beside the executable and the output's directory.
+TEST(Merge, NamesThatDifferOnlyInCaseAreFoundAsOnWindows) {
+  Sandbox s("case");
+  const fs::path bin = s.root() / "bin";
+  fs::create_directories(bin);
+  for (const char* file : {"mosalin", "velmo.vxr"}) fs::copy_file(e2e::BinDir() / file, bin / file);
+  const Picture placeholder = e2e::Pattern(256, 256, 77);
+  e2e::WritePng(bin / "NODATA.DLL", placeholder);
+  const fs::path dir = s.root() / "Maps" / "2x";
+  auto tiles = e2e::MakeTileSet(dir, 2, 2, {{1, 1}});
+  fs::rename(dir / "000" / "2x000000.png", dir / "000" / "2x000000.PNG");
+  fs::rename(dir / "000" / "2x000001.png", dir / "000" / "2X000001.Png");
+  fs::rename(dir, s.root() / "Maps" / "2X");
+  fs::create_directories(s.root() / "out");
+  e2e::Run r = s.Play(Merge(s.root() / "maps" / "2x", s.root() / "OUT" / "picture"), bin / "mosalin");
+  ASSERT_TRUE(r.Has(kDone)) << r.Joined();
+  Bmp bmp;
+  ASSERT_TRUE(e2e::ReadBmp(s.root() / "out" / "picture.bmp", &bmp));
+  EXPECT_FALSE(fs::exists(s.root() / "OUT"));
+  ExpectPixels(bmp, 512, tiles, &placeholder);
+}
+
 TEST(Merge, TilesBeyondTheBandCountAreNotDrawn) {
   Sandbox s("extra");
   fs::path dir = s.root() / "2x";

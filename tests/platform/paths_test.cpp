@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "platform/codepage.h"
+#include "platform/name_case.h"
 #include "tests/platform/test_env.h"
 
 namespace {
@@ -88,6 +89,47 @@ TEST_F(PathMap, FileNamesOutsideGbkAreFoundThroughTheirWindowsPath) {
   EXPECT_EQ(*back, file.string());
   EXPECT_TRUE(std::filesystem::exists(*back));
   EXPECT_EQ(WideWindowsToPosix(AnsiToUtf16(*windows)), file.string());
+}
+
+// Creates `file` and the directories above it.
+void Touch(const std::filesystem::path& file) {
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file) << "x";
+}
+
+TEST_F(PathMap, ComponentsThatDifferOnlyInCaseResolveToTheNamesOnDisk) {
+  const std::filesystem::path row = Root() / "Tiles" / "2x" / "000";
+  Touch(row / "2x000001.PNG");
+  Touch(row / "2X000002.png");
+  // U+2170, U+03B1 and U+01CE on disk, asked for as U+2160, U+0391 and U+01CD.
+  Touch(row / "\xE2\x85\xB0-\xCE\xB1-\xC7\x8E.png");
+  const std::string z = "Z:" + Root().string();
+  EXPECT_EQ(WindowsToPosix(z + "\\tiles\\2X\\000\\2x000001.png"), (row / "2x000001.PNG").string());
+  EXPECT_EQ(WindowsToPosix(z + "\\TILES\\2x\\000\\2x000002.png"), (row / "2X000002.png").string());
+  EXPECT_EQ(WindowsToPosix(z + "\\tiles\\2x\\000\\\xA2\xF1-\xA6\xA1-\x81\x30\x9F\x35.PNG"),
+            (row / "\xE2\x85\xB0-\xCE\xB1-\xC7\x8E.png").string());
+  EXPECT_EQ(WideWindowsToPosix(AnsiToUtf16(z + "\\tiles\\2X")), (Root() / "Tiles" / "2x").string());
+  // A name found in no case stays as given, and so does everything after it:
+  // a new file is created with its own name in the directory that exists.
+  EXPECT_EQ(WindowsToPosix(z + "\\tiles\\2X\\000\\Out.bmp"), (row / "Out.bmp").string());
+  EXPECT_EQ(WindowsToPosix(z + "\\tiles\\New\\000\\x.png"), (Root() / "Tiles" / "New" / "000" / "x.png").string());
+}
+
+TEST_F(PathMap, AnExactNameWinsOverOthersInCaseAndTheFirstInByteOrderOverTheRest) {
+  for (const char* name : {"row/a.png", "row/A.PNG", "row/A.png", "ROW/x", "Row/x"}) Touch(Root() / name);
+  const std::string z = "Z:" + Root().string() + "\\";
+  EXPECT_EQ(WindowsToPosix(z + "row\\A.png"), (Root() / "row" / "A.png").string());
+  EXPECT_EQ(WindowsToPosix(z + "row\\a.png"), (Root() / "row" / "a.png").string());
+  EXPECT_EQ(WindowsToPosix(z + "row\\a.PNG"), (Root() / "row" / "A.PNG").string());  // "A.PNG" < "A.png" < "a.png"
+  EXPECT_EQ(WindowsToPosix(z + "rOW\\x"), (Root() / "ROW" / "x").string());            // "ROW" < "Row" < "row"
+}
+
+TEST(NameCase, UpperCaseKeepsTheUtf8LengthOfEveryUnit) {
+  auto utf8Length = [](char16_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : 3; };
+  for (char32_t c = 0; c < 0x10000; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    ASSERT_EQ(utf8Length(UpcaseUnit(char16_t(c))), utf8Length(char16_t(c))) << std::hex << unsigned(c);
+  }
 }
 
 TEST_F(PathMap, ConfigDirFollowsXdgRules) {

@@ -246,32 +246,40 @@ using Layout = std::vector<std::vector<std::string>>;
 // and compares the files: every header byte, every blue, green and red byte,
 // except in the cells of listed departures; prints what differs and what Wine
 // writes into the fourth byte.
+//
+// With `otherCase`, the names on disk differ from the names the program asks
+// for only in case: the tile directory, a third of the tiles' names whole and
+// another third's extension, and the directory the files are written to.
 void MergeBothAndCompare(const std::string& name, const Layout& layout,
-                         const std::function<Bytes(const std::string&, int)>& make) {
+                         const std::function<Bytes(const std::string&, int)>& make, bool otherCase = false) {
   e2e::Sandbox s(name);
   const int n = static_cast<int>(layout.size());
   const fs::path dir = s.root() / "tiles" / "3x";
+  const fs::path dirOnDisk = otherCase ? s.root() / "Tiles" / "3X" : dir;
+  const fs::path out = s.root() / "out", outOnDisk = otherCase ? s.root() / "OUT" : out;
+  fs::create_directories(outOnDisk);
   for (int r = 0; r < n; ++r) {
     char row[16];
     std::snprintf(row, sizeof row, "%03d", r);
-    fs::create_directories(dir / row);
+    fs::create_directories(dirOnDisk / row);
     for (int c = 0; c < n; ++c) {
       if (layout[r][c] == "missing") continue;
       char file[32];
-      std::snprintf(file, sizeof file, "3x%s%03d.png", row, c);
-      WriteFile(dir / row / file, make(layout[r][c], r * n + c));
+      const int form = otherCase ? (r + c) % 3 : 0;
+      std::snprintf(file, sizeof file, form == 1 ? "3X%s%03d.PNG" : form == 2 ? "3x%s%03d.Png" : "3x%s%03d.png", row, c);
+      WriteFile(dirOnDisk / row / file, make(layout[r][c], r * n + c));
     }
   }
   auto scenario = [&](const std::string& folder, const std::string& out) {
     return std::vector<std::string>{"folder " + folder, "click 按钮_指定目录", "save " + out,
                                     "click 按钮_保存路径", "click 按钮_开始拼合"};
   };
-  e2e::Run linux = s.Play(scenario(dir.string(), (s.root() / "linux").string()));
+  e2e::Run linux = s.Play(scenario(dir.string(), (out / "linux").string()));
   ASSERT_TRUE(linux.Has("message 64 图片拼合并保存完成!!")) << linux.Joined();
-  e2e::Run win = wintest::PlayWine(s.root() / "win", scenario(e2e::WindowsPath(dir), e2e::WindowsPath(s.root() / "windows")));
+  e2e::Run win = wintest::PlayWine(s.root() / "win", scenario(e2e::WindowsPath(dir), e2e::WindowsPath(out / "windows")));
   ASSERT_TRUE(win.Has("message 64 图片拼合并保存完成!!")) << win.Joined();
 
-  const std::string a = Slurp(s.root() / "linux.bmp"), b = Slurp(s.root() / "windows.bmp");
+  const std::string a = Slurp(outOnDisk / "linux.bmp"), b = Slurp(outOnDisk / "windows.bmp");
   const int edge = n * 256;
   ASSERT_EQ(a.size(), 54u + std::size_t(edge) * edge * 4);
   ASSERT_EQ(a.size(), b.size());
@@ -321,9 +329,9 @@ void MergeBothAndCompare(const std::string& name, const Layout& layout,
     const fs::path keep = fs::temp_directory_path() / ("mosalin-" + name);
     fs::remove_all(keep);
     fs::create_directories(keep);
-    fs::copy(s.root() / "linux.bmp", keep);
-    fs::copy(s.root() / "windows.bmp", keep);
-    fs::copy(s.root() / "tiles", keep / "tiles", fs::copy_options::recursive);
+    fs::copy(outOnDisk / "linux.bmp", keep);
+    fs::copy(outOnDisk / "windows.bmp", keep);
+    fs::copy(dirOnDisk.parent_path(), keep / "tiles", fs::copy_options::recursive);
     std::printf("both files and the tiles are kept in %s\n", keep.c_str());
   }
 }
@@ -353,6 +361,14 @@ TEST(Differential, TiffIconAndMetafileTilesMergeAsOnLinux) {
                        {"ico-png", "ico-three-entries", "cur-hotspot", "wmf-placeable", "emf"},
                        {"missing", "ico-1-mask", "tiff-rgb16", "rgb8", "tiff-big-endian"}},
                       MakeNewFormat);
+}
+
+// Tiles, their directory and the output's directory named in another case on
+// disk than the program names them: found on both builds, the same picture.
+TEST(Differential, NamesThatDifferOnlyInCaseGiveTheSamePicture) {
+  MergeBothAndCompare("win-diff-case",
+                      {{"rgb8", "jpeg-grey", "rgb8"}, {"bmp24", "missing", "rgb8"}, {"rgb8", "rgb8", "jpeg-grey"}},
+                      Make, true);
 }
 
 }  // namespace
