@@ -262,7 +262,7 @@ class WindowsPe : public ::testing::Test {
 PeFile* WindowsPe::pe_ = nullptr;
 std::string* WindowsPe::error_ = nullptr;
 
-TEST_F(WindowsPe, LoadsAt0x400000AsA32BitGuiProgramWithoutRelocations) {
+TEST_F(WindowsPe, LoadsAt0x400000AsALargeAddressAware32BitGuiProgramWithoutRelocations) {
   // The section table, for comparison with other layouts.
   std::cout << "mosalin.exe sections (address, virtual size, raw size, characteristics):\n";
   for (const auto& s : pe().sections) {
