@@ -207,7 +207,10 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
                   " exports \"" + n.entry + "\"");
     natives_.push_back(std::move(b));
     pictures_.Bind(i, n.entry);
+    if (n.library.empty() && n.entry == "CreateCompatibleBitmap") bitmapNative_ = static_cast<std::int64_t>(i);
   }
+  getObject_ = BindNative("", "GetObjectA");
+  deleteObject_ = BindNative("", "DeleteObject");
 
   if (parsed_.startRoutine + sizeof(Word) > codeSize_)
     return fail("damaged program image: the start routine lies outside the code");
@@ -300,7 +303,41 @@ Word Host::CallNative(std::uint32_t index, std::uint32_t argc, const Word* argv)
     ReportRuntimeError(host::kErrorStackDepth);
     currentNative_ = -1;
   }
+  if (index == bitmapNative_ && result.value && !ExportFits(result.value)) return 0;
   return result.value;
+}
+
+// The program saves its picture by fetching the bitmap's rows into one block
+// (GetDIBits) and joining them with the file's headers into a second; both
+// are live at once, beside the bitmap. When the address space cannot hold
+// those two blocks right after the bitmap is made, it cannot after the tiles
+// are drawn either: nothing the program holds then is given back before the
+// export. So the bitmap is refused at once, and the program ends the merge
+// with its own bitmap failure instead of drawing every tile and then meeting
+// the host's out-of-memory end. The estimate is low on purpose (no colour
+// table, no rounding to pages), so no merge that could be saved is refused.
+bool Host::ExportFits(Word bitmap) {
+  if (!getObject_ || !deleteObject_) return true;
+  struct {  // BITMAP
+    std::int32_t type, width, height, widthBytes;
+    std::uint16_t planes, bitsPerPixel;
+    std::uint32_t bits;
+  } bm{};
+  static_assert(sizeof bm == 24);
+  const Word query[3] = {bitmap, sizeof bm, reinterpret_cast<Word>(&bm)};
+  if (InvokeNative(getObject_, 3, query).value == 0 || bm.width <= 0 || bm.height <= 0) return true;
+  const std::uint64_t rowBytes = (std::uint64_t(bm.width) * bm.bitsPerPixel * bm.planes + 31) / 32 * 4;
+  const std::uint64_t rows = rowBytes * std::uint64_t(bm.height);
+  const std::uint64_t buffer = sizeof(host::BufferHeader);
+  const std::uint64_t fileHeaders = 14 + 40;  // BITMAPFILEHEADER, BITMAPINFOHEADER
+  if (sys::AddressSpaceHolds({buffer + rows, buffer + fileHeaders + rows})) return true;
+  std::fprintf(stderr,
+               "velmo: the %d x %d bitmap is refused: saving it needs two more blocks of %.1f MiB, "
+               "which the address space cannot hold\n",
+               bm.width, bm.height, rows / (1024.0 * 1024.0));
+  const Word object[1] = {bitmap};
+  InvokeNative(deleteObject_, 1, object);
+  return false;
 }
 
 Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgRecord* args) {
@@ -469,15 +506,15 @@ void Host::Finish() {
 
 void Host::OutOfMemory(std::uint32_t bytes) {
   const double mib = bytes / (1024.0 * 1024.0);
-  const std::string spill = sys::SpillDirectory();
-  std::fprintf(stderr, "velmo: out of memory: a block of %.1f MiB fits neither in memory%s; "
+  const sys::NoRoom why = sys::WhyNoRoom(bytes);
+  std::fprintf(stderr, "velmo: out of memory: a block of %.1f MiB %s; "
                "the program ends without saving (exit status %d)\n",
-               mib, spill.empty() ? "" : (" nor in the spill directory " + spill).c_str(), kExitOutOfMemory);
+               mib, why.english.c_str(), kExitOutOfMemory);
   if (ui_) {
     char size[32];
     std::snprintf(size, sizeof size, "%.0f", mib < 1 ? 1 : mib);
-    ui_->ShowMessage(sys::Utf8ToAnsi(std::string("内存不足:") + size +
-                                     " MB 的数据在内存和临时目录里都放不下,程序只能结束,图片没有保存。"),
+    ui_->ShowMessage(sys::Utf8ToAnsi(std::string("内存不足:") + size + " MB 的数据" + why.chinese +
+                                     ",程序只能结束,图片没有保存。"),
                      host::kStyleError);
   }
   sys::Exit(kExitOutOfMemory);

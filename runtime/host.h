@@ -82,6 +82,9 @@ class Host {
   // A block that neither memory nor the spill directory can hold: said in
   // the window and on stderr, and the end (kExitOutOfMemory).
   [[noreturn]] void OutOfMemory(std::uint32_t bytes);
+  // Whether the address space can hold the blocks the export of `bitmap`
+  // will need (a new bitmap); when not, the bitmap is deleted.
+  bool ExportFits(host::Word bitmap);
 
   std::uint8_t* image_ = nullptr;
   image::ProgramImage parsed_;
@@ -92,6 +95,11 @@ class Host {
   std::vector<host::Word> vars_;
   host::ServiceTable table_{};
   std::vector<BoundNative> natives_;
+  // The native call that makes the picture's bitmap (-1: none), and the two
+  // system functions the host uses on it.
+  std::int64_t bitmapNative_ = -1;
+  const void* getObject_ = nullptr;
+  const void* deleteObject_ = nullptr;
   BlockHeap heap_;
   PropertyStore props_;
   std::optional<WindowLayout> spec_;

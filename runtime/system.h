@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,6 +64,19 @@ void UnmapBigBlock(void* block, std::size_t bytes);
 // bytes held there at once so far.
 std::string SpillDirectory();
 std::uint64_t SpilledPeak();
+
+// Whether the process's address space has room now for blocks of these sizes
+// all at once. They are reserved (nothing committed) and given back at once;
+// only addresses count, not memory or disk.
+bool AddressSpaceHolds(std::initializer_list<std::uint64_t> blocks);
+
+// What kept a large block of `bytes` from being had, as the end of a sentence
+// about it: `english` after "a block of N MiB " (stderr), `chinese` (UTF-8)
+// after "N MB 的数据" (the window).
+struct NoRoom {
+  std::string english, chinese;
+};
+NoRoom WhyNoRoom(std::size_t bytes);
 
 // The largest resident size of the process so far, in MiB (0 when unknown).
 double PeakResidentMiB();

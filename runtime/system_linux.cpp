@@ -1,10 +1,13 @@
 // The runtime host on Linux: the program's Windows paths go through the
 // platform's path map, its texts through the platform's code pages.
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <utility>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/graphics/big_block.h"
@@ -77,6 +80,33 @@ void UnmapBigBlock(void* block, std::size_t bytes) { graphics::UnmapBigBlock(blo
 
 std::string SpillDirectory() { return graphics::SpillDirectory(); }
 std::uint64_t SpilledPeak() { return graphics::Spilled().peak; }
+
+bool AddressSpaceHolds(std::initializer_list<std::uint64_t> blocks) {
+  std::vector<std::pair<void*, std::size_t>> reserved;
+  bool holds = true;
+  for (std::uint64_t bytes : blocks) {
+    const std::size_t size = bytes ? static_cast<std::size_t>(bytes) : 1;
+    void* p = bytes <= SIZE_MAX ? mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0)
+                                : MAP_FAILED;
+    if (p == MAP_FAILED) {
+      holds = false;
+      break;
+    }
+    reserved.emplace_back(p, size);
+  }
+  for (const auto& [p, size] : reserved) munmap(p, size);
+  return holds;
+}
+
+NoRoom WhyNoRoom(std::size_t) {
+  // A large block lives in memory or in a spill file (platform/graphics/big_block.h).
+  const std::string spill = SpillDirectory();
+  if (spill.empty())
+    return {"fits neither in memory nor in a spill directory (none is set: no HOME, XDG_CACHE_HOME or "
+            "MOSALIN_SPILL_DIR)",
+            "在内存里放不下,也没有可用的临时目录"};
+  return {"fits neither in memory nor in the spill directory " + spill, "在内存和临时目录里都放不下"};
+}
 
 double PeakResidentMiB() {
   struct rusage usage {};

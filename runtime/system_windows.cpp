@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iostream>
 #include <utility>
+#include <vector>
 
 #include "runtime/system.h"
 #include "runtime/write_file.h"
@@ -109,6 +110,47 @@ void UnmapBigBlock(void* block, std::size_t) { VirtualFree(block, 0, MEM_RELEASE
 
 std::string SpillDirectory() { return {}; }
 std::uint64_t SpilledPeak() { return 0; }
+
+bool AddressSpaceHolds(std::initializer_list<std::uint64_t> blocks) {
+  std::vector<void*> reserved;
+  bool holds = true;
+  for (std::uint64_t bytes : blocks) {
+    void* p = bytes <= SIZE_MAX ? VirtualAlloc(nullptr, static_cast<SIZE_T>(bytes ? bytes : 1), MEM_RESERVE,
+                                               PAGE_NOACCESS)
+                                : nullptr;
+    if (!p) {
+      holds = false;
+      break;
+    }
+    reserved.push_back(p);
+  }
+  for (void* p : reserved) VirtualFree(p, 0, MEM_RELEASE);
+  return holds;
+}
+
+NoRoom WhyNoRoom(std::size_t bytes) {
+  // Large blocks come from VirtualAlloc, and there is no spill directory: the
+  // block either finds no free range of addresses (a 32-bit process has 2 GiB
+  // of them, 4 GiB when large-address-aware on 64-bit Windows), or the
+  // system cannot commit more memory (its memory and page file).
+  if (AddressSpaceHolds({bytes}))
+    return {"exceeds the memory the system can commit (its memory and page file)",
+            "超出了系统能提供的内存(物理内存和页面文件)"};
+  MEMORY_BASIC_INFORMATION info;
+  std::uint64_t largest = 0;
+  for (auto* at = static_cast<const char*>(nullptr); VirtualQuery(at, &info, sizeof info) == sizeof info;) {
+    if (info.State == MEM_FREE && info.RegionSize > largest) largest = info.RegionSize;
+    const auto* next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+    if (next <= at) break;
+    at = next;
+  }
+  char english[160];
+  std::snprintf(english, sizeof english,
+                "does not fit in the free address space of this 32-bit process (the largest free range is "
+                "%.1f MiB)",
+                largest / (1024.0 * 1024.0));
+  return {english, "在本程序(32 位)的地址空间里放不下"};
+}
 
 double PeakResidentMiB() {
   PROCESS_MEMORY_COUNTERS counters{};

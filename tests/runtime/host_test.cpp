@@ -2,6 +2,7 @@
 // binding, the services the routines call, and a whole run to its end.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "app/program_image.h"
 #include "image/image_format.h"
 #include "image/program_image.h"
+#include "platform/graphics/gdi.h"
 #include "runtime/host.h"
 #include "runtime/ui/scripted_backend.h"
 
@@ -118,6 +120,58 @@ TEST(NativeCalls, AWrongArgumentCountIsErrorSixAndTheResultStillCounts) {
   r = h.CallNative(13, 6, std::array<Word, 6>{0, 0, reinterpret_cast<Word>(text), Word(-1), 0, 0}.data());
   EXPECT_EQ(h.runtimeErrors(), before + 1);
   EXPECT_EQ(r, 4u);
+}
+
+// The address space of the process in bytes (VmSize).
+std::uint64_t AddressSpaceUsed() {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;
+  return 0;
+}
+
+TEST(NativeCalls, ABitmapWhoseSaveCannotHaveItsBlocksIsRefusedAtOnce) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer's own reservations make an address-space limit meaningless";
+#endif
+  Host& h = LoadedHost();
+  using image::NativeId;
+  const auto call = [&](NativeId id, std::vector<Word> args) {
+    return h.CallNative(image::Index(id), static_cast<std::uint32_t>(args.size()), args.data());
+  };
+  const Word dc = call(NativeId::kGetDC, {0});
+  ASSERT_NE(dc, 0u);
+  // A side of 8192 pixels: the bitmap, the rows' block and the file's block
+  // are 256 MiB each. An address-space limit that holds the bitmap and one
+  // block more, with room for the rest of the process, but not both blocks.
+  constexpr std::uint64_t kMiB = 1 << 20, kBlock = 256 * kMiB;
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+  rlimit tight = old;
+  tight.rlim_cur = AddressSpaceUsed() + kBlock + 64 * kMiB + kBlock;
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+  const Word refused = call(NativeId::kCreateCompatibleBitmap, {dc, 8192, 8192});
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &old), 0);
+  EXPECT_EQ(refused, 0u) << "a bitmap that could be drawn but never saved";
+
+  const Word made = call(NativeId::kCreateCompatibleBitmap, {dc, 8192, 8192});
+  EXPECT_NE(made, 0u) << "without the limit both blocks fit";
+  DeleteObject(static_cast<HGDIOBJ>(made));
+  call(NativeId::kReleaseDC, {0, dc});
+}
+
+TEST(Memory, ABlockWithoutRoomNamesWhatLimitedIt) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // No memory to spare and no spill directory at all: the message says both,
+  // rather than stopping after "memory".
+  EXPECT_EXIT(
+      {
+        setenv("MOSALIN_MEMORY_LIMIT", "1M", 1);
+        for (const char* name : {"MOSALIN_SPILL_DIR", "XDG_CACHE_HOME", "HOME"}) unsetenv(name);
+        LoadedHost().Allocate(64 << 20);
+      },
+      ::testing::ExitedWithCode(velmo::kExitOutOfMemory),
+      "velmo: out of memory: a block of 64.0 MiB fits neither in memory nor in a spill directory \\(none is set");
 }
 
 TEST(Memory, FreeLeavesConstantsAndForeignBlocksAlone) {

@@ -42,6 +42,25 @@ TEST(WindowsMerge, SampleTilesGiveTheLinuxTranscriptAndFile) {
   EXPECT_EQ(win.transcript, linux.transcript);
   EXPECT_EQ(windowsFile.size(), 4194358u);
   EXPECT_TRUE(windowsFile == Bytes(s.root() / "out.bmp")) << "the two builds wrote different files";
+
+  // Again with the low 2 GiB of the process's addresses taken before it
+  // starts: the host, its heap, the DLLs and the large blocks all lie above
+  // 0x80000000, where an address read as a signed number goes wrong. Only a
+  // large-address-aware executable gets any memory there.
+  const fs::path script = s.root() / "high" / "scenario.txt";
+  fs::create_directories(script.parent_path());
+  std::ofstream(script) << [&] {
+    std::string lines;
+    for (const auto& l : scenario(s.root() / "high-out")) lines += l + "\n";
+    return lines;
+  }();
+  e2e::Run high = wintest::RunWine(wintest::WindowsBin() / "high-blocks.exe",
+                                   {e2e::WindowsPath(wintest::WindowsBin() / "mosalin.exe")},
+                                   {"VELMO_SCRIPT=" + e2e::WindowsPath(script)}, script.parent_path());
+  ASSERT_EQ(high.status, 0) << high.Joined();
+  EXPECT_NE(high.err.find("MiB below 2 GiB reserved"), std::string::npos) << high.err;
+  EXPECT_EQ(high.transcript, win.transcript);
+  EXPECT_TRUE(windowsFile == Bytes(s.root() / "high-out.bmp")) << "the merge above 2 GiB wrote another file";
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ constexpr std::uint16_t kMagicPe32 = 0x010B;
 constexpr std::uint16_t kSubsystemWindowsGui = 2;
 constexpr std::uint16_t kFileRelocsStripped = 0x0001;
 constexpr std::uint16_t kFileExecutableImage = 0x0002;
+constexpr std::uint16_t kFileLargeAddressAware = 0x0020;
 constexpr std::uint16_t kFileDll = 0x2000;
 constexpr std::uint16_t kDllDynamicBase = 0x0040;
 constexpr std::uint32_t kScnCode = 0x00000020;
@@ -261,7 +262,7 @@ class WindowsPe : public ::testing::Test {
 PeFile* WindowsPe::pe_ = nullptr;
 std::string* WindowsPe::error_ = nullptr;
 
-TEST_F(WindowsPe, LoadsAt0x400000AsA32BitGuiProgramWithoutRelocations) {
+TEST_F(WindowsPe, LoadsAt0x400000AsALargeAddressAware32BitGuiProgramWithoutRelocations) {
   // The section table, for comparison with other layouts.
   std::cout << "mosalin.exe sections (address, virtual size, raw size, characteristics):\n";
   for (const auto& s : pe().sections) {
@@ -278,6 +279,9 @@ TEST_F(WindowsPe, LoadsAt0x400000AsA32BitGuiProgramWithoutRelocations) {
   EXPECT_EQ(pe().imageBase, 0x400000u);
   EXPECT_TRUE(pe().fileCharacteristics & kFileExecutableImage);
   EXPECT_FALSE(pe().fileCharacteristics & kFileDll);
+  // Large-address-aware: 4 GiB of address space on 64-bit Windows, not 2 GiB.
+  EXPECT_TRUE(pe().fileCharacteristics & kFileLargeAddressAware)
+      << "characteristics " << PeFile::Hex(pe().fileCharacteristics);
 
   // Nothing to relocate: the header says so, the directory is empty and no
   // section holds relocations, and the loader is not asked to move the image.
