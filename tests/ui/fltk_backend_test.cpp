@@ -18,11 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
-#include <cstdio>
-#include <optional>
 #include <set>
-#include <thread>
-#include <unistd.h>
 
 #include "runtime/ui/icon.h"
 #include "sample_window.h"
@@ -61,51 +57,6 @@ std::vector<std::uint8_t> Screenshot(Fl_Window* window) {
   std::vector<std::uint8_t> pixels(data, data + window->w() * window->h() * 3);
   delete[] data;
   return pixels;
-}
-
-// The top-level window whose _NET_WM_NAME is `utf8Title`, or 0.
-Window FindTitled(Display* d, const std::string& utf8Title) {
-  Window root, parent, *kids = nullptr, found = 0;
-  unsigned n = 0;
-  if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &kids, &n)) return 0;
-  const Atom netName = XInternAtom(d, "_NET_WM_NAME", False), utf8 = XInternAtom(d, "UTF8_STRING", False);
-  for (unsigned i = 0; i < n && !found; ++i) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(d, kids[i], netName, 0, 256, False, utf8, &type, &format, &count, &after,
-                           &data) == Success && data) {
-      if (std::string(reinterpret_cast<char*>(data), count) == utf8Title) found = kids[i];
-      XFree(data);
-    }
-  }
-  if (kids) XFree(kids);
-  return found;
-}
-
-// Closes each window of `titles` in turn once it shows, as its close button
-// does, over a connection of its own: a file dialog runs its own loop.
-std::thread CloseWhenShown(std::vector<std::string> titles) {
-  return std::thread([titles] {
-    Display* d = XOpenDisplay(nullptr);
-    for (const std::string& title : titles) {
-      Window w = 0;
-      for (int i = 0; i < 100 && !w; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        w = FindTitled(d, title);
-      }
-      XEvent e{};
-      e.xclient.type = ClientMessage;
-      e.xclient.window = w;
-      e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-      e.xclient.format = 32;
-      e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-      if (w) XSendEvent(d, w, False, NoEventMask, &e);
-      XSync(d, False);
-    }
-    XCloseDisplay(d);
-  });
 }
 
 class FltkWindow : public ::testing::Test {
@@ -365,27 +316,6 @@ TEST_F(FltkWindow, ScreenshotShowsTheChineseCaptions) {
     for (int x = start->x() + 10; x < start->x() + start->w() - 10; ++x)
       if (Pixel(shot, x, y)[0] < 100) ++dark;
   EXPECT_GT(dark, 40);
-}
-
-TEST_F(FltkWindow, TheFileDialogsPrintNothing) {
-  std::fflush(stderr);
-  const int saved = dup(2);
-  std::FILE* captured = std::tmpfile();
-  dup2(fileno(captured), 2);
-  std::thread closer = CloseWhenShown({"选择你要拼合的图片目录:", "请选择拼合后的图片保存地址:"});
-  const std::optional<std::string> folder = backend_->BrowseFolder(Gbk("选择你要拼合的图片目录:"));
-  const std::optional<std::string> file = backend_->SaveDialog(
-      {Gbk("请选择拼合后的图片保存地址:"), Gbk("(位图文件)*.bmp|*.bmp|(所有文件)*.*|*.*"), "Z:\\tmp\\a.bmp", 1});
-  closer.join();
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  EXPECT_FALSE(folder || file);  // both cancelled
-  std::rewind(captured);
-  std::string printed;
-  for (int c; (c = std::fgetc(captured)) != EOF;) printed += static_cast<char>(c);
-  std::fclose(captured);
-  EXPECT_EQ(printed, "");
 }
 
 TEST_F(FltkWindow, MessageBoxIsModalAndReturnsWhenClosed) {
