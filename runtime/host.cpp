@@ -543,6 +543,10 @@ void Host::LoadStartWindow(std::uint32_t windowId) {
     std::fprintf(stderr, "velmo: %s\n", error.c_str());
     sys::Exit(NoBackendStatus());
   }
+  ui_->OnDisplayLost([this] {
+    Finish();
+    sys::Exit(0);
+  });
   ui_->CreateMainWindow(*spec_, [this](std::uint32_t control, std::int32_t event,
                                        const std::int32_t* args, int argc) {
     FireEvent(control, event, args, argc);

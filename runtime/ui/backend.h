@@ -47,6 +47,11 @@ class UiBackend {
   virtual void CreateMainWindow(const WindowLayout& spec, EventSink sink) = 0;
   // Runs until the main window is closed.
   virtual void RunMessageLoop() = 0;
+  // `end` ends the program as a normal close does, and does not return. A
+  // backend calls it when it can no longer show anything nor return to the
+  // message loop (the X server cut this client off); one whose window cannot
+  // be lost that way ignores it.
+  virtual void OnDisplayLost(std::function<void()> end) { (void)end; }
 
   // The program wrote a property; the backend shows what it means for the
   // control's kind: 6 disabled (1) / enabled (0); 8 caption of a label or

@@ -19,7 +19,11 @@
 // Events: a button's click fires its event 0; a left mouse press over a label
 // fires event -1 with the position in the control and the modifier keys
 // (1 shift, 2 control, 4 alt). Closing the window (its close button or the
-// window manager) ends RunMessageLoop; Escape does not close it.
+// window manager) ends RunMessageLoop; Escape does not close it. A close
+// requested while a handler runs (a merge, and the message box it ends with)
+// is kept and carried out when the handler returns, as a Windows window's
+// close waits in its queue until the thread takes messages again; the
+// toolkit itself would drop it while a modal box is up.
 #include "runtime/ui/fltk_backend.h"
 
 #include <FL/Enumerations.H>
@@ -251,8 +255,27 @@ std::optional<std::string> ToWindowsPath(const char* posix) {
 
 }  // namespace
 
+// A lost connection to the X server (it killed this client, or ended) ends
+// the program through the host's end, as a close does: nothing can be shown
+// any more. Xlib ends the process when this handler returns, so it does not
+// return. (A window another client destroys needs nothing of this: the
+// toolkit takes its destruction for a close.)
+struct XHandlers {
+  static int DisplayLost(Display*) {
+    static bool ending = false;
+    FltkBackend* self = FltkBackend::current_;
+    if (!ending && self && self->displayLost_) {
+      ending = true;
+      self->displayLost_();
+    }
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
+};
+
 FltkBackend::FltkBackend() {
   fl_open_display();
+  XSetIOErrorHandler(XHandlers::DisplayLost);
   Fl::scheme("gtk+");
   // The leading blank is the toolkit's mark for the regular weight, 'B' for bold.
   static const std::string regular = std::string(" ") + kFontFace;
@@ -262,7 +285,23 @@ FltkBackend::FltkBackend() {
   FL_NORMAL_SIZE = kFontSize;
 }
 
-FltkBackend::~FltkBackend() = default;
+FltkBackend::~FltkBackend() {
+  if (current_ == this) {
+    current_ = nullptr;
+    Fl::event_dispatch(nullptr);
+  }
+}
+
+FltkBackend* FltkBackend::current_ = nullptr;
+
+int FltkBackend::Dispatch(int event, Fl_Window* window) {
+  FltkBackend* self = current_;
+  if (event == FL_CLOSE && self && window == self->window_.get() && self->handlerDepth_ > 0) {
+    self->closePending_ = true;
+    return 1;
+  }
+  return Fl::handle_(event, window);
+}
 
 Fl_Widget* FltkBackend::WidgetFor(std::uint32_t id) const {
   auto it = widgets_.find(id);
@@ -271,7 +310,13 @@ Fl_Widget* FltkBackend::WidgetFor(std::uint32_t id) const {
 
 void FltkBackend::Deliver(std::uint32_t id, std::int32_t event, const std::int32_t* args,
                           int argc) {
-  if (sink_) sink_(id, event, args, argc);
+  if (!sink_) return;
+  ++handlerDepth_;
+  sink_(id, event, args, argc);
+  if (--handlerDepth_ == 0 && closePending_) {
+    closePending_ = false;
+    if (window_) window_->hide();
+  }
 }
 
 void FltkBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
@@ -289,6 +334,8 @@ void FltkBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
   window_->copy_label(title_.c_str());
   window_->size_range(clientW, clientH, clientW, clientH);
   window_->callback(MainWindowCallback);
+  current_ = this;
+  Fl::event_dispatch(Dispatch);
 
   std::vector<std::uint8_t> small = ui::DrawIcon(16), large = ui::DrawIcon(32);
   Fl_RGB_Image smallIcon(small.data(), 16, 16, 4), largeIcon(large.data(), 32, 32, 4);
@@ -391,9 +438,14 @@ void FltkBackend::PropertyWritten(const ControlLayout& control, std::uint32_t pr
       if (!value.isText) return;
       if (kind == ui::kKindLabel)
         static_cast<LabelBox*>(w)->SetCaption(DisplayText(value.text));
-      else if (kind == ui::kKindEdit)
-        static_cast<Fl_Input*>(w)->value(platform::AnsiToUtf8(value.text).c_str());
-      else
+      else if (kind == ui::kKindEdit) {
+        auto* input = static_cast<Fl_Input*>(w);
+        input->value(platform::AnsiToUtf8(value.text).c_str());
+        // An edit box scrolls to show its cursor, which value() puts at the
+        // end; with the cursor at the start it shows the text's start, as a
+        // Windows edit control does after its text is set.
+        input->position(0);
+      } else
         return;
       break;
     case ui::kPropProgress:

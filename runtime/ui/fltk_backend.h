@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -10,6 +11,7 @@
 #include "runtime/ui/backend.h"
 
 class Fl_Double_Window;
+class Fl_Window;
 class Fl_Widget;
 
 namespace velmo {
@@ -34,6 +36,7 @@ class FltkBackend : public UiBackend {
 
   void CreateMainWindow(const WindowLayout& spec, EventSink sink) override;
   void RunMessageLoop() override;
+  void OnDisplayLost(std::function<void()> end) override { displayLost_ = std::move(end); }
   void PropertyWritten(const ControlLayout& control, std::uint32_t property,
                        const PropertyValue& value) override;
   void ShowMessage(const std::string& ansiText, std::uint32_t style) override;
@@ -52,6 +55,16 @@ class FltkBackend : public UiBackend {
 
  private:
   void Repaint();
+  // Sees every event before the toolkit does: keeps a close request of the
+  // main window that arrives while a handler runs.
+  static int Dispatch(int event, Fl_Window* window);
+  friend struct XHandlers;  // Xlib's hook for a lost connection (fltk_backend.cpp)
+
+  std::function<void()> displayLost_;
+
+  static FltkBackend* current_;  // the backend whose window is shown
+  int handlerDepth_ = 0;         // handlers running (a dialog's loop may nest them)
+  bool closePending_ = false;    // the window was asked to close meanwhile
 
   EventSink sink_;
   std::unique_ptr<Fl_Double_Window> window_;

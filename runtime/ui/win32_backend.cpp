@@ -30,7 +30,10 @@
 // through IsDialogMessage, so Tab and Shift+Tab move the focus; Escape turns
 // into WM_COMMAND IDCANCEL there, which no control carries, so it does
 // nothing. Closing the window (close button, system menu, Alt+F4) destroys
-// it and ends the message loop.
+// it and ends the message loop. A close that reaches the window while a
+// handler runs (the message box a merge ends with dispatches what queued up
+// during the merge) destroys it when the handler returns, not under the
+// running handler's feet.
 #include <windows.h>
 #include <windowsx.h>
 #include <commctrl.h>
@@ -236,7 +239,13 @@ class Win32Backend : public UiBackend {
 
   LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   void Deliver(std::uint32_t id, std::int32_t event, const std::int32_t* args, int argc) {
-    if (sink_) sink_(id, event, args, argc);
+    if (!sink_) return;
+    ++handlerDepth_;
+    sink_(id, event, args, argc);
+    if (--handlerDepth_ == 0 && closePending_) {
+      closePending_ = false;
+      if (window_) DestroyWindow(window_);
+    }
   }
   HFONT MakeFont(int pixels) const;
   HFONT LabelFont(const std::string& caption, int height);
@@ -244,6 +253,8 @@ class Win32Backend : public UiBackend {
   static void SetProgressAtOnce(HWND bar, int position);
 
   EventSink sink_;
+  int handlerDepth_ = 0;       // handlers running (a dialog's loop may nest them)
+  bool closePending_ = false;  // the window was asked to close meanwhile
   HWND window_ = nullptr;
   std::string title_;  // ANSI
   std::map<std::uint32_t, Control> controls_;
@@ -431,7 +442,10 @@ LRESULT Win32Backend::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
         FocusFirstControl();
       return 0;
     case WM_CLOSE:
-      DestroyWindow(hwnd);
+      if (handlerDepth_ > 0)
+        closePending_ = true;
+      else
+        DestroyWindow(hwnd);
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);

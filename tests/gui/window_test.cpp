@@ -1,11 +1,12 @@
 // The real executable opens its FLTK window on the display: it appears with its
-// title and size, and closing it from the window manager's side ends the
-// process with 0.
+// title and size, and closing it from the window manager's side, or
+// destroying it from outside, ends the process with 0.
 #include <gtest/gtest.h>
 // After the test framework: the X headers define None and friends as macros.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -13,6 +14,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -89,31 +92,73 @@ void Click(Display* d, Window w, int x, int y) {
   }
 }
 
+// The real executable on this display, stderr kept in a file of the sandbox.
+struct Mosalin {
+  e2e::Sandbox sandbox;
+  pid_t pid = -1;
+  Display* d = nullptr;
+  Window w = 0;
+
+  explicit Mosalin(const std::string& name) : sandbox(name) {
+    std::vector<std::string> passed = {"XDG_CONFIG_HOME=" + (sandbox.root() / "config").string(),
+                                       std::string("DISPLAY=") + getenv("DISPLAY"),
+                                       "HOME=" + sandbox.root().string(), "VELMO_TRACE=1"};
+    if (const char* auth = getenv("XAUTHORITY")) passed.push_back(std::string("XAUTHORITY=") + auth);
+    for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+      if (const char* v = getenv(keep)) passed.push_back(std::string(keep) + "=" + v);
+    std::vector<char*> env;
+    for (auto& e : passed) env.push_back(e.data());
+    env.push_back(nullptr);
+    std::string exe = (e2e::BinDir() / "mosalin").string();
+    char* argv[] = {exe.data(), nullptr};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 2, (sandbox.root() / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv, env.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    d = XOpenDisplay(nullptr);
+    for (int i = 0; i < 200 && d && pid > 0 && !w; ++i) {
+      w = FindByName(d, DefaultRootWindow(d), "Mosalin V1.0");
+      if (!w) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  ~Mosalin() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (d) XCloseDisplay(d);
+  }
+
+  // The exit status once the program has ended (within ten seconds), else -1.
+  int ExitStatus() {
+    for (int i = 0; i < 200 && pid > 0; ++i) {
+      int st = 0;
+      if (waitpid(pid, &st, WNOHANG) == pid) {
+        pid = -1;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return -1;
+  }
+
+  std::string Err() const {
+    std::ifstream in(sandbox.root() / "stderr");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
+
+// What stderr holds after a normal end: the host's trace of its end routine
+// (VELMO_TRACE), nothing else.
+const std::regex kOnlyTheEnd("velmo: [0-9]+ blocks left after the end routine\n");
+
 TEST(RealWindow, AppearsWithItsTitleAndClosingItEndsWithZero) {
   ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under xvfb-run";
-  e2e::Sandbox s("gui");
-  std::string cfg = "XDG_CONFIG_HOME=" + (s.root() / "config").string();
-  std::string display = std::string("DISPLAY=") + getenv("DISPLAY");
-  std::string home = "HOME=" + s.root().string();
-  std::string auth = std::string("XAUTHORITY=") + (getenv("XAUTHORITY") ? getenv("XAUTHORITY") : "");
-  std::vector<std::string> passed = {cfg, display, home, auth};
-  for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-    if (const char* v = getenv(keep)) passed.push_back(std::string(keep) + "=" + v);
-  std::vector<char*> env;
-  for (auto& e : passed) env.push_back(e.data());
-  env.push_back(nullptr);
-  std::string exe = (e2e::BinDir() / "mosalin").string();
-  char* argv[] = {exe.data(), nullptr};
-  pid_t pid;
-  ASSERT_EQ(posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, env.data()), 0);
-
-  Display* d = XOpenDisplay(nullptr);
+  Mosalin m("gui");
+  Display* d = m.d;
+  const Window w = m.w;
   ASSERT_NE(d, nullptr);
-  Window w = 0;
-  for (int i = 0; i < 200 && !w; ++i) {
-    w = FindByName(d, DefaultRootWindow(d), "Mosalin V1.0");
-    if (!w) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
   ASSERT_NE(w, 0u) << "no window titled Mosalin V1.0";
   XWindowAttributes a{};
   for (int i = 0; i < 100; ++i) {
@@ -172,21 +217,24 @@ TEST(RealWindow, AppearsWithItsTitleAndClosingItEndsWithZero) {
   XSendEvent(d, w, False, NoEventMask, &e);
   XFlush(d);
 
-  int status = -1;
-  for (int i = 0; i < 200; ++i) {
-    int st = 0;
-    if (waitpid(pid, &st, WNOHANG) == pid) {
-      status = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(m.ExitStatus(), 0);
+  EXPECT_TRUE(std::regex_match(m.Err(), kOnlyTheEnd)) << m.Err();
+}
+
+TEST(RealWindow, AWindowDestroyedFromOutsideEndsTheProgramAsACloseDoes) {
+  ASSERT_NE(getenv("DISPLAY"), nullptr) << "run under xvfb-run";
+  for (bool killClient : {true, false}) {
+    SCOPED_TRACE(killClient ? "the server drops the client (xkill)" : "another client destroys the window");
+    Mosalin m("gui-destroyed");
+    ASSERT_NE(m.w, 0u) << "no window titled Mosalin V1.0";
+    if (killClient)
+      XKillClient(m.d, m.w);
+    else
+      XDestroyWindow(m.d, m.w);
+    XSync(m.d, False);
+    EXPECT_EQ(m.ExitStatus(), 0);
+    EXPECT_TRUE(std::regex_match(m.Err(), kOnlyTheEnd)) << m.Err();
   }
-  if (status == -1) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-  EXPECT_EQ(status, 0);
-  XCloseDisplay(d);
 }
 
 }  // namespace

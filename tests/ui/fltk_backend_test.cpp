@@ -14,6 +14,7 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -66,6 +67,7 @@ class FltkWindow : public ::testing::Test {
                                              const std::int32_t* args, int argc) {
       events_.push_back({id, event, std::vector<std::int32_t>(args, args + argc)});
       if (id == id::kWindow) shownWhenCreated_ = backend_->MainWindow()->shown();
+      if (handler_) handler_(id);
     });
     createdBeforeLoop_ = events_.size();
     window_ = backend_->MainWindow();
@@ -121,6 +123,19 @@ class FltkWindow : public ::testing::Test {
     Pump(0.05);
   }
 
+  // The window manager's close request (its close button).
+  void AskToClose() {
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.display = fl_display;
+    e.xclient.window = fl_xid(window_);
+    e.xclient.message_type = XInternAtom(fl_display, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(XInternAtom(fl_display, "WM_DELETE_WINDOW", False));
+    XSendEvent(fl_display, fl_xid(window_), False, NoEventMask, &e);
+    XFlush(fl_display);
+  }
+
   const std::uint8_t* Pixel(const std::vector<std::uint8_t>& shot, int x, int y) {
     return &shot[(y * window_->w() + x) * 3];
   }
@@ -129,6 +144,7 @@ class FltkWindow : public ::testing::Test {
   std::unique_ptr<FltkBackend> backend_;
   Fl_Double_Window* window_ = nullptr;
   std::vector<Event> events_;
+  std::function<void(std::uint32_t id)> handler_;  // runs inside each event
   std::size_t createdBeforeLoop_ = 0;
   bool shownWhenCreated_ = false;
 };
@@ -200,6 +216,29 @@ TEST_F(FltkWindow, TheCreatedEventFiresOnceBeforeAnyInput) {
   EXPECT_EQ(events_[1].id, id::kStart);
 }
 
+TEST_F(FltkWindow, ACloseDuringAHandlerClosesTheWindowWhenTheHandlerReturns) {
+  // The start button's handler as a merge runs it: progress writes, then the
+  // message box the user confirms. The close button is pressed meanwhile.
+  bool shownAtHandlerEnd = false;
+  handler_ = [&](std::uint32_t id) {
+    if (id != id::kStart) return;
+    AskToClose();
+    for (int p = 0; p <= 120; p += 30) Write(id::kProgress, 13, PropertyValue{false, p, {}});
+    Fl::add_timeout(0.3, [](void*) { Fl::modal()->hide(); });
+    backend_->ShowMessage(Gbk("图片拼合并保存完成!!"), 64);
+    shownAtHandlerEnd = window_->shown();
+  };
+  static bool stillOpen;
+  stillOpen = false;
+  Fl_Timeout_Handler giveUp = [](void* w) { stillOpen = true, static_cast<Fl_Window*>(w)->hide(); };
+  Fl::add_timeout(3, giveUp, window_);
+  Click(W(id::kStart)->x() + 10, W(id::kStart)->y() + 10);
+  backend_->RunMessageLoop();
+  Fl::remove_timeout(giveUp, window_);
+  EXPECT_TRUE(shownAtHandlerEnd);
+  EXPECT_FALSE(stillOpen) << "the close request was lost";
+}
+
 TEST_F(FltkWindow, ClicksReachEnabledButtonsAndPressesReportThePositionInTheLabel) {
   Fl_Widget* pick = W(id::kPickDir);
   Click(pick->x() + 5, pick->y() + 5);
@@ -229,6 +268,18 @@ TEST_F(FltkWindow, TextWritesChangeLabelsAndEditBoxes) {
   EXPECT_STREQ(W(id::kTileLabel)->label(), "小图路径:Z:\\maps\\2x");
   Write(id::kSizeEdit, 8, PropertyValue{true, 0, "1280*1280"});
   EXPECT_STREQ(static_cast<Fl_Input*>(W(id::kSizeEdit))->value(), "1280*1280");
+
+  // A text wider than the box shows its start, as a text that fits does.
+  Fl_Widget* edit = W(id::kSizeEdit);
+  Write(id::kSizeEdit, 8, PropertyValue{true, 0, "25600"});
+  std::vector<std::uint8_t> fits = Screenshot(window_);
+  Write(id::kSizeEdit, 8, PropertyValue{true, 0, "25600*25600"});
+  std::vector<std::uint8_t> wide = Screenshot(window_);
+  int differ = 0;
+  for (int y = edit->y(); y < edit->y() + edit->h(); ++y)
+    for (int x = edit->x(); x < edit->x() + edit->w() / 2; ++x)
+      differ += !std::equal(Pixel(fits, x, y), Pixel(fits, x, y) + 3, Pixel(wide, x, y));
+  EXPECT_EQ(differ, 0);
 }
 
 TEST_F(FltkWindow, TheProgressBarIsRepaintedAtOnceWithoutRunningTheLoop) {

@@ -1,6 +1,7 @@
 // The Windows build's own window under Wine, on an X server of the test's
 // own: where the frame lies, what the controls look like, where the keyboard
-// focus goes, what a press on the about label and closing the window do.
+// focus goes, what a press on the about label and closing the window do, also
+// while a click handler runs.
 //
 // The X library is loaded at run time (this test program links none); so is
 // XTest, for real key and button input (scripts/install-deps installs it).
@@ -299,6 +300,14 @@ TEST(WindowsWindow, RealControlsFocusOrderLabelPressAndClose) {
   for (const char* crash : {"Unhandled", "page fault", "Backtrace", "velmo:"})
     EXPECT_EQ(err.find(crash), std::string::npos) << err;
   x.XCloseDisplay(d);
+}
+
+TEST(WindowsWindow, ACloseDuringAHandlerClosesTheWindowWhenTheHandlerReturns) {
+  e2e::Sandbox s("win-close-in-handler");
+  e2e::Run r = wintest::RunWine(wintest::WindowsBin() / "close-during-handler-check.exe", {}, {}, s.root());
+  ASSERT_EQ(r.status, 0) << r.Joined();
+  EXPECT_EQ(r.transcript, (std::vector<std::string>{"after the message box: open", "loop ended: destroyed"}))
+      << r.Joined();
 }
 
 }  // namespace
