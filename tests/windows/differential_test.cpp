@@ -366,6 +366,7 @@ TEST(Differential, TiffIconAndMetafileTilesMergeAsOnLinux) {
 // Tiles, their directory and the output's directory named in another case on
 // disk than the program names them: found on both builds, the same picture.
 TEST(Differential, NamesThatDifferOnlyInCaseGiveTheSamePicture) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   MergeBothAndCompare("win-diff-case",
                       {{"rgb8", "jpeg-grey", "rgb8"}, {"bmp24", "missing", "rgb8"}, {"rgb8", "rgb8", "jpeg-grey"}},
                       Make, true);

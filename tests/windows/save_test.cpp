@@ -62,6 +62,7 @@ std::vector<Names> BothBuilds(e2e::Sandbox& s, const fs::path& dir, const std::v
 }
 
 TEST(Saves, AReadOnlyPictureIsRefusedAndKept) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   e2e::Sandbox s("save-read-only");
   e2e::MakeTileSet(s.root() / "2x", 2, 2);
   const fs::path out = s.root() / "out" / "map.bmp";
@@ -77,6 +78,7 @@ TEST(Saves, AReadOnlyPictureIsRefusedAndKept) {
 }
 
 TEST(Saves, AWritablePictureInALockedDirectoryIsWrittenInPlace) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   e2e::Sandbox s("save-locked-dir");
   e2e::MakeTileSet(s.root() / "2x", 2, 2);
   const fs::path dir = s.root() / "locked", out = dir / "map.bmp";
@@ -103,6 +105,7 @@ TEST(Saves, AWritablePictureInALockedDirectoryIsWrittenInPlace) {
 }
 
 TEST(Saves, EveryPathTheSaveDialogReturnsIsWritten) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   // Windows paths of 251 to 260 characters, "Z:" and the file name included.
   e2e::Sandbox s("save-long-paths");
   e2e::MakeTileSet(s.root() / "2x", 1, 1);
@@ -143,6 +146,7 @@ std::vector<int> ProgramProcesses(const fs::path& scenarioDir) {
 // the old picture stays alone and intact, and nothing of the program keeps
 // running.
 TEST(Saves, AMergeCutShortLeavesTheOldPictureAlone) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   e2e::Sandbox s("save-cut-short");
   for (int r = 0; r < 32; ++r) {
     char band[8];

@@ -303,6 +303,7 @@ TEST(WindowsWindow, RealControlsFocusOrderLabelPressAndClose) {
 }
 
 TEST(WindowsWindow, ACloseDuringAHandlerClosesTheWindowWhenTheHandlerReturns) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
   e2e::Sandbox s("win-close-in-handler");
   e2e::Run r = wintest::RunWine(wintest::WindowsBin() / "close-during-handler-check.exe", {}, {}, s.root());
   ASSERT_EQ(r.status, 0) << r.Joined();
