@@ -53,26 +53,25 @@ TEST(Outcome, SuccessNeedsTheDoneMessageAloneAndANormalEnd) {
     std::vector<Event> events;
     bool normal;
     int status;
-    bool succeeded, quiet;
+    bool succeeded;
   };
   const Case cases[] = {
-      {"done", {done}, true, 0, true, false},
-      {"nothing shown", {}, true, 0, false, true},
+      {"done", {done}, true, 0, true},
+      {"nothing shown", {}, true, 0, false},
       // Any other message is a failure, whatever its style.
-      {"rejected, then done", {Message(16, "此路径下没有可用的图片数据!"), done}, true, 0, false, false},
-      {"bitmap failure", {Message(64, "创建位图失败!可能是图片尺寸过大,正在想办法解决这个问题.")}, true, 0, false, false},
-      {"done text as an error", {Message(16, std::string(merge_tool::kMergeDone))}, true, 0, false, false},
-      {"runtime error", {ParseTranscriptLine("runtime-error 6"), done}, true, 0, false, false},
-      {"exit status 3", {done}, true, 3, false, false},
-      {"killed", {done}, false, 9, false, false},
-      {"not started", {}, false, 0, false, false},
+      {"rejected, then done", {Message(16, "此路径下没有可用的图片数据!"), done}, true, 0, false},
+      {"bitmap failure", {Message(64, "创建位图失败!可能是图片尺寸过大,正在想办法解决这个问题.")}, true, 0, false},
+      {"done text as an error", {Message(16, std::string(merge_tool::kMergeDone))}, true, 0, false},
+      {"runtime error", {ParseTranscriptLine("runtime-error 6"), done}, true, 0, false},
+      {"exit status 3", {done}, true, 3, false},
+      {"killed", {done}, false, 9, false},
+      {"not started", {}, false, 0, false},
   };
   for (const Case& c : cases) {
     Outcome o;
     for (const Event& e : c.events) o.Add(e);
     o.SetExit(c.normal, c.status);
     EXPECT_EQ(o.Succeeded(), c.succeeded) << c.what;
-    EXPECT_EQ(o.Quiet(), c.quiet) << c.what;
   }
 }
 

@@ -4,14 +4,10 @@
 // it, composes the picture and writes the file, and this tool only answers its
 // dialogs, presses its buttons and reports what it shows.
 //
-// Two runs of the program:
-//  1. The directory check: the folder browser is answered with TILE_DIR and
-//     the window closed. The program accepts the directory silently or shows
-//     why it rejects it. A rejected directory ends here, because a merge
-//     started after a rejection would still run (with no tiles) and overwrite
-//     OUTPUT with an empty picture.
-//  2. The merge: the folder browser is answered with TILE_DIR, the save dialog
-//     with OUTPUT, the start button is pressed and the window closed.
+// One run of the program: the folder browser is answered with TILE_DIR, the
+// save dialog with OUTPUT, the start button is pressed and the window closed.
+// A directory the program rejects stays unpicked, so the start that follows
+// shows why it cannot merge and writes nothing.
 // The scenario reaches the program through a pipe (VELMO_SCRIPT=/dev/fd/3),
 // its transcript comes back through another one and is read as it comes, so
 // the progress bar moves while the program works.
@@ -110,8 +106,8 @@ constexpr const char* kHelp =
     "     not be drawn, or the placeholder was missing or could not be drawn\n";
 
 // The signals that end the tool. The first one received is remembered and
-// passed on to the program while it runs; one that arrives between two runs
-// keeps the next run from starting.
+// passed on to the program while it runs; one that arrives before it starts
+// keeps it from starting.
 constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
 volatile sig_atomic_t gSignal = 0;
 volatile sig_atomic_t gChild = 0;  // the running program's process id, or 0
@@ -150,7 +146,7 @@ int Failure(const std::string& message) {
 
 // Absolute and without "." / ".." components or a trailing "/", the way the
 // program's path map will read it. ".." is resolved by the text, as the
-// program does, so the directory checked here is the one it will search.
+// program does, so the directory tested here is the one it will search.
 fs::path Normalise(const std::string& arg) {
   fs::path p = fs::absolute(fs::path(arg)).lexically_normal();
   std::string s = p.string();
@@ -570,10 +566,6 @@ int main(int argc, char** argv) {
   CatchEndSignals();
   const Stamp before = StampOf(output);
   bool outOfMemory = false;
-  Played check = Play(program, folder + "close\n", false, &outOfMemory);
-  if (gSignal != 0) EndInterrupted(args[1], output, before);
-  if (!check.outcome.Quiet()) return Done(outOfMemory ? kExitMemory : kExitFailure);
-
   std::string merge = folder + "save " + output.string() + "\nclick 按钮_保存路径\nclick 按钮_开始拼合\nclose\n";
   Played merged = Play(program, merge, isatty(STDOUT_FILENO) == 1, &outOfMemory);
   if (gSignal != 0) EndInterrupted(args[1], output, before);

@@ -53,9 +53,6 @@ class Outcome {
   void Add(const Event& event);
   void SetExit(bool normalExit, int status);
   bool Succeeded() const { return exitedNormally_ && status_ == 0 && done_ && failures_ == 0; }
-  // No message at all, no runtime error and a normal end: what a directory
-  // check run shows when the program accepted the directory.
-  bool Quiet() const { return exitedNormally_ && status_ == 0 && !done_ && failures_ == 0; }
   // The program could not create the picture's bitmap; `side` is the
   // picture's side in pixels (0 when it did not show one).
   bool BitmapFailed() const { return bitmapFailed_; }
