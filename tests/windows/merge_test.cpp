@@ -138,11 +138,7 @@ TEST(WindowsMerge, ABitmapTooLargeForTheSystemTakesTheProgramsFailurePath) {
   // 128 bands make a side of 32768 pixels: 4 GiB at 32 bits, more than a
   // 32-bit process can have, so CreateCompatibleBitmap fails.
   e2e::Sandbox s("win-huge");
-  for (int r = 0; r < 128; ++r) {
-    char row[8];
-    std::snprintf(row, sizeof row, "%03d", r);
-    fs::create_directories(s.root() / "7x" / row);
-  }
+  e2e::MakeTileSet(s.root() / "7x", 128, 0);  // bands without tiles
   e2e::Run r = wintest::PlayWine(s.root() / "run", MergeScenario(s.root() / "7x", s.root() / "out"));
   ASSERT_EQ(r.status, 0) << r.Joined();
   EXPECT_TRUE(r.Has("set 编辑框_大图尺寸 8 32768*32768")) << r.Joined();
