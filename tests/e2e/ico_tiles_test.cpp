@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "tests/graphics/ico_pictures.h"
+#include "tests/platform/graphics/ico_pictures.h"
 #include "tests/support/run_program.h"
 #include "tests/support/tiles.h"
 

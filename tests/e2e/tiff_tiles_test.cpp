@@ -6,7 +6,7 @@
 #include <cmath>
 #include <fstream>
 
-#include "tests/graphics/tiff_pictures.h"
+#include "tests/platform/graphics/tiff_pictures.h"
 #include "tests/support/run_program.h"
 #include "tests/support/tiles.h"
 

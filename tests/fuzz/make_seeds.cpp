@@ -8,9 +8,9 @@
 #include <string>
 
 #include "image/program_image.h"
-#include "tests/graphics/ico_pictures.h"
-#include "tests/graphics/pictures.h"
-#include "tests/graphics/tiff_pictures.h"
+#include "tests/platform/graphics/ico_pictures.h"
+#include "tests/platform/graphics/pictures.h"
+#include "tests/platform/graphics/tiff_pictures.h"
 
 namespace {
 

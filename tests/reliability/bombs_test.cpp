@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "platform/graphics/picture.h"
-#include "tests/graphics/pictures.h"
+#include "tests/platform/graphics/pictures.h"
 #include "tests/reliability/merge_support.h"
 #include "tests/support/run_program.h"
 

@@ -10,9 +10,9 @@
 #include <functional>
 #include <map>
 
-#include "tests/graphics/ico_pictures.h"
-#include "tests/graphics/pictures.h"
-#include "tests/graphics/tiff_pictures.h"
+#include "tests/platform/graphics/ico_pictures.h"
+#include "tests/platform/graphics/pictures.h"
+#include "tests/platform/graphics/tiff_pictures.h"
 #include "tests/support/run_program.h"
 #include "tests/support/tiles.h"
 #include "tests/windows/wine_support.h"

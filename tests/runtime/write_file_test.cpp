@@ -18,7 +18,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "tests/runtime_pieces/scratch_dir.h"
+#include "tests/runtime/scratch_dir.h"
 #include "tests/support/file_states.h"
 
 namespace velmo {

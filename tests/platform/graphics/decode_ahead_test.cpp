@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/graphics/pictures.h"
+#include "tests/platform/graphics/pictures.h"
 
 namespace graphics {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/graphics/ico_pictures.h"
+#include "tests/platform/graphics/ico_pictures.h"
 
 #include <fstream>
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "platform/graphics/picture.h"
-#include "tests/graphics/tiff_pictures.h"
+#include "tests/platform/graphics/tiff_pictures.h"
 
 namespace {
 

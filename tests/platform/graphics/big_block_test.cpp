@@ -14,7 +14,7 @@
 
 #include "runtime/memory.h"
 #include "runtime/write_file.h"
-#include "tests/graphics/pictures.h"
+#include "tests/platform/graphics/pictures.h"
 
 namespace {
 

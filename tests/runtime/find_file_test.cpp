@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/runtime_pieces/scratch_dir.h"
+#include "tests/runtime/scratch_dir.h"
 
 namespace velmo {
 namespace {

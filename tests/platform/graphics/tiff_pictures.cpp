@@ -1,4 +1,4 @@
-#include "tests/graphics/tiff_pictures.h"
+#include "tests/platform/graphics/tiff_pictures.h"
 
 #include <tiffio.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/graphics/pictures.h"
+#include "tests/platform/graphics/pictures.h"
 
 namespace graphics_test {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/graphics/picture.h"
-#include "tests/graphics/ico_pictures.h"
+#include "tests/platform/graphics/ico_pictures.h"
 
 namespace {
 
