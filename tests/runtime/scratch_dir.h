@@ -16,7 +16,7 @@ namespace velmo::testing {
 
 class ScratchDir {
  public:
-  ScratchDir() : path_(::testing::TempDir() + "runtime_pieces_XXXXXX") {
+  ScratchDir() : path_(::testing::TempDir() + "runtime_XXXXXX") {
     if (mkdtemp(path_.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
     chmod(path_.c_str(), 0755);  // reachable by a child that drops privileges
   }

@@ -14,10 +14,12 @@
 
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 
+#include "runtime/memory.h"
 #include "tests/runtime/scratch_dir.h"
 #include "tests/support/file_states.h"
 
@@ -208,6 +210,28 @@ TEST(WriteFileAtomically, AnInterruptedWriteLeavesOnlyTheOldFile) {
     EXPECT_EQ(NamesIn(d.path()), Names{"out.bmp"});
     EXPECT_EQ(StateOf(d / "out.bmp"), before);
   }
+}
+
+TEST(WriteFileAtomically, LargeAlignedAndUnalignedBuffersArriveByteForByte) {
+  ScratchDir d;
+  BlockHeap heap;
+  // A byte buffer's data as the host hands it over: aligned, with an odd tail.
+  const std::uint32_t size = (9u << 20) + 54;
+  auto* block = static_cast<std::uint8_t*>(heap.Allocate(size + 8));
+  std::uint8_t* data = block + BlockHeap::kPayloadOffset;
+  for (std::uint32_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
+  const std::string target = d / "out.bmp";
+  ASSERT_TRUE(WriteFileAtomically(target, data, size));
+  std::string got = ReadText(target);
+  ASSERT_EQ(got.size(), size);
+  EXPECT_EQ(std::memcmp(got.data(), data, size), 0);
+  // The same bytes from an unaligned start replace the file just as well.
+  ASSERT_TRUE(WriteFileAtomically(target, data + 1, size - 1));
+  got = ReadText(target);
+  ASSERT_EQ(got.size(), size - 1);
+  EXPECT_EQ(std::memcmp(got.data(), data + 1, size - 1), 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.path()), {}), 1);
+  heap.ReleaseAll();
 }
 
 }  // namespace
