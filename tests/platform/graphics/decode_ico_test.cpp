@@ -7,36 +7,24 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "platform/graphics/picture.h"
+#include "tests/platform/graphics/decoding.h"
 #include "tests/platform/graphics/ico_pictures.h"
 
 namespace {
 
 using graphics::Picture;
 using graphics_test::Bytes;
+using graphics_test::Decode;
 using graphics_test::EntryFor;
 using graphics_test::MakeIco;
 using graphics_test::MakeIcoDib;
+using graphics_test::MustDecode;
 using Rgba = std::vector<int>;
 using PixelFn = std::function<std::uint32_t(int, int)>;
 using MaskFn = std::function<bool(int, int)>;
-
-GpStatus Decode(const Bytes& file, Picture& p) {
-  // An exact-size copy, so that the sanitizers catch any read past the end.
-  std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[file.size() + 1]);
-  if (!file.empty()) std::memcpy(copy.get(), file.data(), file.size());
-  return graphics::DecodePicture({copy.get(), file.size()}, p);
-}
-
-Picture MustDecode(const Bytes& file) {
-  Picture p;
-  if (GpStatus s = Decode(file, p); s != Gdiplus::Ok) throw std::runtime_error("status " + std::to_string(s));
-  return p;
-}
 
 Rgba At(const Picture& p, int x, int y) {
   const std::uint8_t* c = p.Row(y) + x * 4;

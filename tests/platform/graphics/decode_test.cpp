@@ -5,34 +5,23 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 
-#include "pictures.h"
 #include "platform/graphics/picture.h"
+#include "tests/platform/graphics/decoding.h"
+#include "tests/platform/graphics/pictures.h"
 
 namespace {
 
 using graphics::Picture;
 using graphics_test::Bytes;
+using graphics_test::Decode;
+using graphics_test::MustDecode;
 using Rgba = std::vector<int>;
 
 Rgba At(const Picture& p, int x, int y) {
   const std::uint8_t* c = p.Row(y) + x * 4;
   return {c[2], c[1], c[0], p.Opaque() ? 255 : p.AlphaRow(y)[x], c[3]};
-}
-
-GpStatus Decode(const Bytes& file, Picture& p) {
-  // An exact-size copy, so that the sanitizers catch any read past the end.
-  std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[file.size() + 1]);
-  if (!file.empty()) std::memcpy(copy.get(), file.data(), file.size());
-  return graphics::DecodePicture({copy.get(), file.size()}, p);
-}
-
-Picture MustDecode(const Bytes& file) {
-  Picture p;
-  if (GpStatus s = Decode(file, p); s != Gdiplus::Ok) throw std::runtime_error("status " + std::to_string(s));
-  return p;
 }
 
 Bytes Padded(Bytes b, std::size_t size) {

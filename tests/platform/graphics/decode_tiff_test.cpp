@@ -9,27 +9,22 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "platform/graphics/picture.h"
+#include "tests/platform/graphics/decoding.h"
 #include "tests/platform/graphics/tiff_pictures.h"
 
 namespace {
 
 using graphics::Picture;
 using graphics_test::Bytes;
+using graphics_test::Decode;
 using graphics_test::MakeTiff;
+using graphics_test::MustDecode;
 using graphics_test::TiffLayout;
 using graphics_test::TiffSamples;
 using Rgba = std::array<int, 4>;
-
-GpStatus Decode(const Bytes& file, Picture& p) {
-  // An exact-size copy, so that the sanitizers catch any read past the end.
-  std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[file.size() + 1]);
-  if (!file.empty()) std::memcpy(copy.get(), file.data(), file.size());
-  return graphics::DecodePicture({copy.get(), file.size()}, p);
-}
 
 Rgba At(const Picture& p, int x, int y) {
   const std::uint8_t* c = p.Row(y) + x * 4;
@@ -61,14 +56,6 @@ std::vector<TiffLayout> Arrangements(TiffLayout l) {
   out[1].rowsPerStrip = 5, out[1].bigEndian = true;
   out[2].tileWidth = out[2].tileLength = 16;
   return out;
-}
-
-Picture MustDecode(const Bytes& file) {
-  Picture p;
-  const GpStatus s = Decode(file, p);
-  EXPECT_EQ(s, Gdiplus::Ok);
-  if (s != Gdiplus::Ok) p = {};
-  return p;
 }
 
 long PeakRssKiB() {
