@@ -319,15 +319,29 @@ TEST_F(FltkWindow, ScreenshotShowsTheChineseCaptions) {
 }
 
 TEST_F(FltkWindow, MessageBoxIsModalAndReturnsWhenClosed) {
-  Fl::add_timeout(0.3, [](void*) {
+  // What was on the display while the call waited; nothing when no box came.
+  struct Seen {
+    bool modalOnDisplay = false;
+    std::string labels;
+  } seen;
+  Fl_Timeout_Handler inspect = [](void* data) {
+    auto* seen = static_cast<Seen*>(data);
     Fl_Window* box = Fl::modal();
     if (!box) return;
+    seen->modalOnDisplay = box->visible_r() && fl_xid(box);
+    for (int i = 0; i < box->children(); ++i)
+      if (const char* l = box->child(i)->label()) seen->labels += std::string(l) + "|";
     std::vector<std::uint8_t> shot = Screenshot(box);
     velmo::ui::WritePng("mosalin-message.png", box->w(), box->h(), 3, shot.data(), nullptr);
     box->hide();
-  });
+  };
+  Fl::add_timeout(0.3, inspect, &seen);
   backend_->ShowMessage(Gbk("目录不正确,请指定类似\"2x\"或者\"1x\"的目录,并确定小图片的前缀和目录名相同!"),
                         16);
+  Fl::remove_timeout(inspect, &seen);  // still pending when the call returned at once
+  EXPECT_TRUE(seen.modalOnDisplay) << "no modal box appeared";
+  EXPECT_NE(seen.labels.find("目录不正确"), std::string::npos) << seen.labels;
+  EXPECT_NE(seen.labels.find("|OK|"), std::string::npos) << seen.labels;
   EXPECT_EQ(Fl::modal(), nullptr);
   EXPECT_TRUE(window_->shown());
 }
