@@ -66,7 +66,7 @@ class AssetsTest : public ::testing::Test {
                   std::vector<std::uint8_t>(static_cast<std::size_t>(n) * n * 256 * 256 * 4)};
     for (int r = 0; r < n; ++r) {
       for (int j = 0; j < n; ++j) {
-        char band[8], tile[8];
+        char band[12], tile[12];  // room for any int
         std::snprintf(band, sizeof band, "%03d", r);
         std::snprintf(tile, sizeof tile, "%03d", j);
         Picture t = Decode(zoom / band / (prefix + band + tile + ".png"));
