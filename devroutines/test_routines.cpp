@@ -1,7 +1,7 @@
 #include "devroutines/test_routines.h"
 
-#include "app/link.h"
-#include "app/texts.h"
+#include "image/link.h"
+#include "image/texts.h"
 #include "mosaic/mosaic.h"
 
 namespace devroutines {
@@ -9,12 +9,12 @@ namespace devroutines {
 using enum image::NativeId;
 namespace {
 
-using app::G;
+using image::G;
 using host::Word;
 
 const host::BufferHeader* FileBytesOrEmpty() {
-  const host::BufferHeader* b = app::BufferVar<G::bmpFileBytes>();
-  return b ? b : app::ConstBuffer<image::K::EmptyBuffer>();
+  const host::BufferHeader* b = image::BufferVar<G::bmpFileBytes>();
+  return b ? b : image::ConstBuffer<image::K::EmptyBuffer>();
 }
 
 }  // namespace
@@ -24,7 +24,7 @@ void TestFixedPathMerge() {
 
   // The fixed directory (a constant of the image, which Free leaves
   // alone) and its prefix; no check of the name.
-  app::Assign<G::tileDir>(const_cast<char*>(app::ConstText<image::K::FixedMergeDir>()));
+  image::Assign<G::tileDir>(const_cast<char*>(image::ConstText<image::K::FixedMergeDir>()));
   mosaic::DeriveTilePrefix();
   // The count; the search it used stays open in the handle.
   mosaic::CountRowDirectories(search);
@@ -36,38 +36,38 @@ void TestFixedPathMerge() {
 }
 
 void TestSingleTile() {
-  const host::Services svc = app::Svc();
-  auto* startup = reinterpret_cast<std::uint32_t*>(app::Var<G::gdipStartupInput>());
+  const host::Services svc = image::Svc();
+  auto* startup = reinterpret_cast<std::uint32_t*>(image::Var<G::gdipStartupInput>());
   startup[0] = 1;
-  app::Native<kGdiplusStartup>({app::Addr(&app::Var<G::gdipToken>()), app::Addr(startup), 0});
-  app::Var<G::screenDc>() = app::Native<kGetDC>({0});
-  app::Var<G::mosaicDc>() = app::Native<kCreateCompatibleDC>({app::Var<G::screenDc>()});
-  app::Var<G::mosaicBitmap>() = app::Native<kCreateCompatibleBitmap>({app::Var<G::screenDc>(), 1024, 1024});
-  app::Native<kReleaseDC>({0, app::Var<G::screenDc>()});
-  app::Var<G::savedBitmap>() = app::Native<kSelectObject>({app::Var<G::mosaicDc>(), app::Var<G::mosaicBitmap>()});
-  mosaic::DrawTile(app::Var<G::mosaicDc>(), app::ConstText<image::K::FixedTile>(), 0, 0, 0.0f, 0.0f);
-  app::Var<G::mosaicBitmap>() = app::Native<kSelectObject>({app::Var<G::mosaicDc>(), app::Var<G::savedBitmap>()});
-  app::Assign<G::bmpFileBytes>(mosaic::BitmapToBmpBytes(app::Var<G::mosaicBitmap>()));
-  svc.WriteBytes(app::ConstText<image::K::FixedTileOut>(), FileBytesOrEmpty());
-  app::Native<kGdiplusShutdown>({app::Var<G::gdipToken>()});
+  image::Native<kGdiplusStartup>({image::Addr(&image::Var<G::gdipToken>()), image::Addr(startup), 0});
+  image::Var<G::screenDc>() = image::Native<kGetDC>({0});
+  image::Var<G::mosaicDc>() = image::Native<kCreateCompatibleDC>({image::Var<G::screenDc>()});
+  image::Var<G::mosaicBitmap>() = image::Native<kCreateCompatibleBitmap>({image::Var<G::screenDc>(), 1024, 1024});
+  image::Native<kReleaseDC>({0, image::Var<G::screenDc>()});
+  image::Var<G::savedBitmap>() = image::Native<kSelectObject>({image::Var<G::mosaicDc>(), image::Var<G::mosaicBitmap>()});
+  mosaic::DrawTile(image::Var<G::mosaicDc>(), image::ConstText<image::K::FixedTile>(), 0, 0, 0.0f, 0.0f);
+  image::Var<G::mosaicBitmap>() = image::Native<kSelectObject>({image::Var<G::mosaicDc>(), image::Var<G::savedBitmap>()});
+  image::Assign<G::bmpFileBytes>(mosaic::BitmapToBmpBytes(image::Var<G::mosaicBitmap>()));
+  svc.WriteBytes(image::ConstText<image::K::FixedTileOut>(), FileBytesOrEmpty());
+  image::Native<kGdiplusShutdown>({image::Var<G::gdipToken>()});
 }
 
 void TestTileEnumeration() {
-  const host::Services svc = app::Svc();
+  const host::Services svc = image::Svc();
   Word search = 0;
   svc.Idle350();
-  host::Text name = svc.FindFirstAnyAttribute(app::ConstText<image::K::FixedPngPattern>(), &search);
-  while (!host::TextEmpty(name)) app::AssignLocal(name, svc.FindNext(0, 1, &search));
+  host::Text name = svc.FindFirstAnyAttribute(image::ConstText<image::K::FixedPngPattern>(), &search);
+  while (!host::TextEmpty(name)) image::AssignLocal(name, svc.FindNext(0, 1, &search));
   svc.EndFind(search);
   svc.Free(name);
 }
 
 void TestSubdirEnumeration() {
-  const host::Services svc = app::Svc();
+  const host::Services svc = image::Svc();
   Word search = 0;
   svc.Idle350();
-  host::Text name = svc.FindFirst(app::ConstText<image::K::FixedDirPattern>(), host::kAttrDirectory, &search);
-  while (!host::TextEmpty(name)) app::AssignLocal(name, svc.FindNext(host::kAttrDirectory, 0, &search));
+  host::Text name = svc.FindFirst(image::ConstText<image::K::FixedDirPattern>(), host::kAttrDirectory, &search);
+  while (!host::TextEmpty(name)) image::AssignLocal(name, svc.FindNext(host::kAttrDirectory, 0, &search));
   svc.EndFind(search);
   svc.Free(name);
 }

@@ -3,7 +3,7 @@
 #include <array>
 #include <bit>
 
-#include "image/byte_io.h"
+#include "image/format/byte_io.h"
 #include "image/native_calls.h"
 
 namespace image {

@@ -19,10 +19,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/globals.h"
 #include "host/abi.h"
 #include "image/constants.h"
-#include "window/ids.h"
+#include "image/controls.h"
+#include "image/globals.h"
 
 namespace image {
 
@@ -139,36 +139,36 @@ inline constexpr Cell kPool[] = {
     {CellKind::Const, std::uint32_t(K::AuthorUrl)},
     {CellKind::Const, std::uint32_t(K::FixedDirPattern)},
     // globals, in var-segment order
-    {CellKind::Global, std::uint32_t(app::G::tileDir)},
-    {CellKind::Global, std::uint32_t(app::G::tilePrefix)},
-    {CellKind::Global, std::uint32_t(app::G::entryName)},
-    {CellKind::Global, std::uint32_t(app::G::gridSize)},
-    {CellKind::Global, std::uint32_t(app::G::tileEdge)},
-    {CellKind::Global, std::uint32_t(app::G::mosaicEdge)},
-    {CellKind::Global, std::uint32_t(app::G::gdipStartupInput)},
-    {CellKind::Global, std::uint32_t(app::G::gdipToken)},
-    {CellKind::Global, std::uint32_t(app::G::screenDc)},
-    {CellKind::Global, std::uint32_t(app::G::mosaicDc)},
-    {CellKind::Global, std::uint32_t(app::G::mosaicBitmap)},
-    {CellKind::Global, std::uint32_t(app::G::savedBitmap)},
-    {CellKind::Global, std::uint32_t(app::G::rowIndex)},
-    {CellKind::Global, std::uint32_t(app::G::bmpFileBytes)},
-    {CellKind::Global, std::uint32_t(app::G::colIndex)},
-    {CellKind::Global, std::uint32_t(app::G::tilesDrawn)},
-    {CellKind::Global, std::uint32_t(app::G::outputPath)},
+    {CellKind::Global, std::uint32_t(G::tileDir)},
+    {CellKind::Global, std::uint32_t(G::tilePrefix)},
+    {CellKind::Global, std::uint32_t(G::entryName)},
+    {CellKind::Global, std::uint32_t(G::gridSize)},
+    {CellKind::Global, std::uint32_t(G::tileEdge)},
+    {CellKind::Global, std::uint32_t(G::mosaicEdge)},
+    {CellKind::Global, std::uint32_t(G::gdipStartupInput)},
+    {CellKind::Global, std::uint32_t(G::gdipToken)},
+    {CellKind::Global, std::uint32_t(G::screenDc)},
+    {CellKind::Global, std::uint32_t(G::mosaicDc)},
+    {CellKind::Global, std::uint32_t(G::mosaicBitmap)},
+    {CellKind::Global, std::uint32_t(G::savedBitmap)},
+    {CellKind::Global, std::uint32_t(G::rowIndex)},
+    {CellKind::Global, std::uint32_t(G::bmpFileBytes)},
+    {CellKind::Global, std::uint32_t(G::colIndex)},
+    {CellKind::Global, std::uint32_t(G::tilesDrawn)},
+    {CellKind::Global, std::uint32_t(G::outputPath)},
     // the end routine's address, for SetEndRoutine
     {CellKind::RoutineAddr, Offset(Routine::FreeGlobals)},
     // window and control identifiers
-    {CellKind::WindowId, window::kMainWindow},
-    {CellKind::WindowId, window::PickDirButton},
-    {CellKind::WindowId, window::SavePathButton},
-    {CellKind::WindowId, window::StartButton},
-    {CellKind::WindowId, window::PrefixEdit},
-    {CellKind::WindowId, window::SizeEdit},
-    {CellKind::WindowId, window::SaveDialog},
-    {CellKind::WindowId, window::TilePathLabel},
-    {CellKind::WindowId, window::SavePathLabel},
-    {CellKind::WindowId, window::ProgressBar},
+    {CellKind::WindowId, kMainWindow},
+    {CellKind::WindowId, kPickDirButton},
+    {CellKind::WindowId, kSavePathButton},
+    {CellKind::WindowId, kStartButton},
+    {CellKind::WindowId, kPrefixEdit},
+    {CellKind::WindowId, kSizeEdit},
+    {CellKind::WindowId, kSaveDialog},
+    {CellKind::WindowId, kTilePathLabel},
+    {CellKind::WindowId, kSavePathLabel},
+    {CellKind::WindowId, kProgressBar},
     // native-call indices
     {CellKind::NativeIndex, 0},  {CellKind::NativeIndex, 1},  {CellKind::NativeIndex, 2},
     {CellKind::NativeIndex, 3},  {CellKind::NativeIndex, 4},  {CellKind::NativeIndex, 5},

@@ -3,7 +3,7 @@
 // block and the rows, joined in one byte buffer.
 #include <cstring>
 
-#include "app/link.h"
+#include "image/link.h"
 #include "mosaic/mosaic.h"
 
 namespace mosaic {
@@ -63,7 +63,7 @@ host::Buffer ConcatByteBuffers(std::initializer_list<const host::BufferHeader*> 
   for (const host::BufferHeader* p : parts) total += host::BufferLength(p);
   if (total == 0 || total > 0xFFFFFFFFull - sizeof(host::BufferHeader)) return nullptr;
   auto* joined = static_cast<host::BufferHeader*>(
-      app::Svc().Allocate(static_cast<std::uint32_t>(total + sizeof(host::BufferHeader))));
+      image::Svc().Allocate(static_cast<std::uint32_t>(total + sizeof(host::BufferHeader))));
   joined->one = 1;
   joined->length = static_cast<std::uint32_t>(total);
   std::uint8_t* out = host::BufferData(joined);
@@ -77,7 +77,7 @@ host::Buffer ConcatByteBuffers(std::initializer_list<const host::BufferHeader*> 
 }
 
 host::Buffer BitmapToBmpBytes(Word bitmap) {
-  const host::Services svc = app::Svc();
+  const host::Services svc = image::Svc();
 
   // The working records, all fields zero.
   auto* bm = static_cast<BitmapRecord*>(svc.Allocate(sizeof(BitmapRecord)));
@@ -89,34 +89,34 @@ host::Buffer BitmapToBmpBytes(Word bitmap) {
   auto* header = reinterpret_cast<InfoHeader*>(info);
 
   // The bitmap's height.
-  app::Native<kGetObjectA>({bitmap, sizeof(BitmapRecord), app::Addr(bm)});
+  image::Native<kGetObjectA>({bitmap, sizeof(BitmapRecord), image::Addr(bm)});
   // A context for the two row queries; the bitmap is never selected into it.
-  Word dc = app::Native<kCreateCompatibleDC>({0});
+  Word dc = image::Native<kCreateCompatibleDC>({0});
   // Format query: a depth of 0 makes the platform fill the header.
   header->size = sizeof(InfoHeader);
-  app::Native<kGetDIBitsQuery>({dc, bitmap, 0, 0, 0, app::Addr(info), 0});
+  image::Native<kGetDIBitsQuery>({dc, bitmap, 0, 0, 0, image::Addr(info), 0});
   // The pixel buffer, as large as the query says.
   host::Buffer pixels = svc.ZeroBytes(static_cast<std::int32_t>(header->sizeImage));
   // Uncompressed, whatever the query reported.
   header->compression = 0;
   // All rows, bottom-up.
-  app::Native<kGetDIBitsFetch>({dc, bitmap, 0, static_cast<std::uint32_t>(bm->height), app::Addr(host::BufferData(pixels)),
-                   app::Addr(info), 0});
+  image::Native<kGetDIBitsFetch>({dc, bitmap, 0, static_cast<std::uint32_t>(bm->height), image::Addr(host::BufferData(pixels)),
+                   image::Addr(info), 0});
   // The information block: the header and the colour table the rows need.
   std::uint32_t blockSize = header->size + ColourTableBytes(*header);
   host::Buffer infoBlock = svc.ZeroBytes(static_cast<std::int32_t>(blockSize));
-  app::Native<kRtlMoveMemoryInfoHeader>({app::Addr(host::BufferData(infoBlock)), app::Addr(info), blockSize});
+  image::Native<kRtlMoveMemoryInfoHeader>({image::Addr(host::BufferData(infoBlock)), image::Addr(info), blockSize});
   // The file header; the sums in double precision, truncated.
   file->type = 0x4D42;  // "BM"
-  double offBits = static_cast<double>(blockSize) + app::ConstDouble<image::K::D14>();
+  double offBits = static_cast<double>(blockSize) + image::ConstDouble<image::K::D14>();
   file->offBits = static_cast<std::uint32_t>(static_cast<std::int64_t>(offBits));
   double size = offBits + static_cast<double>(header->sizeImage);
   file->size = static_cast<std::uint32_t>(static_cast<std::int64_t>(size));
   // The header buffer.
   host::Buffer fileBlock = svc.ZeroBytes(sizeof(FileHeader));
-  app::Native<kRtlMoveMemoryFileHeader>({app::Addr(host::BufferData(fileBlock)), app::Addr(file), sizeof(FileHeader)});
+  image::Native<kRtlMoveMemoryFileHeader>({image::Addr(host::BufferData(fileBlock)), image::Addr(file), sizeof(FileHeader)});
   // The context is no longer needed.
-  app::Native<kDeleteDC>({dc});
+  image::Native<kDeleteDC>({dc});
   // The file, in one buffer.
   host::Buffer result = ConcatByteBuffers({fileBlock, infoBlock, pixels});
   // Release the records and the parts.

@@ -3,7 +3,7 @@
 #include <map>
 #include <sstream>
 
-#include "window/ids.h"
+#include "host/ui.h"
 
 namespace velmo {
 namespace {
@@ -45,7 +45,7 @@ std::optional<WindowLayout> BuildWindowLayout(const image::Form& form, std::uint
   };
   if (form.windowId != windowId)
     return fail("the form describes window " + Hex(form.windowId) + ", not " + Hex(windowId));
-  if (form.records.empty() || form.records[0].kind != window::KindWindow)
+  if (form.records.empty() || form.records[0].kind != host::kKindWindow)
     return fail("the form's first record is not the window's own");
 
   WindowLayout spec;

@@ -20,12 +20,13 @@
 #include <vector>
 
 #include "host/abi.h"
-#include "image/byte_io.h"
+#include "host/ui.h"
 #include "image/const_pool.h"
+#include "image/form_table.h"
+#include "image/format/byte_io.h"
+#include "image/format/program_image.h"
 #include "image/link_area.h"
-#include "image/program_image.h"
-#include "window/form_table.h"
-#include "window/ids.h"
+#include "image/program_layout.h"
 
 namespace {
 
@@ -98,13 +99,13 @@ const char* SlotName(std::uint32_t offset) {
 
 const char* KindName(std::uint32_t kind) {
   switch (kind) {
-    case window::KindWindow: return "window";
-    case window::KindEdit: return "edit box";
-    case window::KindGroupBox: return "group box";
-    case window::KindLabel: return "label";
-    case window::KindButton: return "button";
-    case window::KindProgressBar: return "progress bar";
-    case window::KindCommonDialog: return "common dialog";
+    case host::kKindWindow: return "window";
+    case host::kKindEdit: return "edit box";
+    case host::kKindGroupBox: return "group box";
+    case host::kKindLabel: return "label";
+    case host::kKindButton: return "button";
+    case host::kKindProgressBar: return "progress bar";
+    case host::kKindCommonDialog: return "common dialog";
     default: return "unknown kind";
   }
 }
@@ -279,8 +280,8 @@ void ShowForm(const image::ProgramImage& img) {
                 r.name.empty() ? "(no name)" : Utf8(r.name).c_str());
     const std::string parent = i == 0 ? "-" : r.parent ? Hex(r.parent) + " " + ControlName(img, r.parent) : "the window";
     std::printf("      at (%d, %d) size %d x %d  flags %s%s%s  parent %s\n", r.left, r.top, r.width, r.height,
-                Hex(r.flags).c_str(), r.flags & window::kFlagVisible ? " visible" : "",
-                r.flags & window::kFlagTabStop ? " tab-stop" : "", parent.c_str());
+                Hex(r.flags).c_str(), r.flags & image::kFlagVisible ? " visible" : "",
+                r.flags & image::kFlagTabStop ? " tab-stop" : "", parent.c_str());
     if (!r.children.empty()) {
       std::printf("      children:");
       for (auto c : r.children) std::printf(" %s", ControlName(img, c).c_str());

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/link.h"
 #include "app/start.h"
+#include "image/link.h"
 #include "tests/support/fake_host.h"
 
 using testing_host::FakeHost;
@@ -18,7 +18,7 @@ namespace {
 using enum image::NativeId;
 
 host::Text Owned(FakeHost& h, const char* s) {
-  auto* p = static_cast<char*>(app::Svc().Allocate(static_cast<std::uint32_t>(std::strlen(s) + 1)));
+  auto* p = static_cast<char*>(image::Svc().Allocate(static_cast<std::uint32_t>(std::strlen(s) + 1)));
   std::strcpy(p, s);
   (void)h;
   return p;
@@ -104,12 +104,12 @@ TEST(Globals, FreeGlobalsFreesEveryOwnedBlockOnceAndNoHandle) {
   FakeHost h;
   h.Bind();
   app::InitGlobals();
-  app::Assign<app::G::tileDir>(Owned(h, "Z:\\maps\\2x"));
-  app::Assign<app::G::tilePrefix>(Owned(h, "2x"));
-  app::Assign<app::G::entryName>(Owned(h, ""));
-  app::Assign<app::G::bmpFileBytes>(app::Svc().Allocate(8 + 4));
-  app::Assign<app::G::outputPath>(Owned(h, "out.bmp"));
-  app::Var<app::G::screenDc>() = 0x1234;  // handles are not owned
+  image::Assign<image::G::tileDir>(Owned(h, "Z:\\maps\\2x"));
+  image::Assign<image::G::tilePrefix>(Owned(h, "2x"));
+  image::Assign<image::G::entryName>(Owned(h, ""));
+  image::Assign<image::G::bmpFileBytes>(image::Svc().Allocate(8 + 4));
+  image::Assign<image::G::outputPath>(Owned(h, "out.bmp"));
+  image::Var<image::G::screenDc>() = 0x1234;  // handles are not owned
   h.calls.clear();
   app::FreeGlobals();
   EXPECT_TRUE(h.live.empty());
@@ -122,7 +122,7 @@ TEST(Globals, FreeGlobalsSkipsNullOwnersButAlwaysFreesTheRecord) {
   FakeHost h;
   h.Bind();
   app::InitGlobals();
-  app::Assign<app::G::outputPath>(Owned(h, ".bmp"));
+  image::Assign<image::G::outputPath>(Owned(h, ".bmp"));
   h.calls.clear();
   app::FreeGlobals();
   EXPECT_EQ(h.calls, std::vector<std::string>(2, "Free"));
@@ -133,16 +133,16 @@ TEST(Globals, ReassigningATextFreesTheOldOneExactlyOnce) {
   FakeHost h;
   h.Bind();
   host::Text first = Owned(h, "Z:\\a\\2x");
-  app::Assign<app::G::tileDir>(first);
+  image::Assign<image::G::tileDir>(first);
   h.calls.clear();
   host::Text second = Owned(h, "Z:\\b\\1x");
-  app::Assign<app::G::tileDir>(second);
+  image::Assign<image::G::tileDir>(second);
   EXPECT_EQ(std::count(h.calls.begin(), h.calls.end(), "Free"), 1);
   EXPECT_FALSE(h.live.count(first));
   EXPECT_TRUE(h.live.count(second));
-  EXPECT_EQ(app::TextVar<app::G::tileDir>(), second);
+  EXPECT_EQ(image::TextVar<image::G::tileDir>(), second);
   // Storing null (the empty text) frees the old one and leaves nothing owned.
-  app::Assign<app::G::tileDir>(nullptr);
+  image::Assign<image::G::tileDir>(nullptr);
   EXPECT_EQ(h.live.size(), 0u);
   EXPECT_EQ(h.badFrees, 0);
 }
@@ -150,26 +150,26 @@ TEST(Globals, ReassigningATextFreesTheOldOneExactlyOnce) {
 TEST(Globals, IntegerGlobalsKeepTheirSign) {
   FakeHost h;
   h.Bind();
-  app::SetInt<app::G::rowIndex>(-1);
-  app::SetInt<app::G::mosaicEdge>(-512);
-  EXPECT_EQ(app::Int<app::G::rowIndex>(), -1);
-  EXPECT_EQ(app::Int<app::G::mosaicEdge>(), -512);
-  app::SetInt<app::G::rowIndex>(app::Int<app::G::rowIndex>() + 1);
-  EXPECT_EQ(app::Int<app::G::rowIndex>(), 0);
+  image::SetInt<image::G::rowIndex>(-1);
+  image::SetInt<image::G::mosaicEdge>(-512);
+  EXPECT_EQ(image::Int<image::G::rowIndex>(), -1);
+  EXPECT_EQ(image::Int<image::G::mosaicEdge>(), -512);
+  image::SetInt<image::G::rowIndex>(image::Int<image::G::rowIndex>() + 1);
+  EXPECT_EQ(image::Int<image::G::rowIndex>(), 0);
 }
 
 TEST(Link, GlobalsAndConstantsResolveThroughTheirCells) {
   FakeHost h;
   h.Bind();
   // Each global's cell points at its own word of the var segment, in order.
-  EXPECT_EQ(&app::Var<app::G::tileDir>(), &h.vars()[0]);
-  EXPECT_EQ(&app::Var<app::G::outputPath>(), &h.vars()[16]);
-  EXPECT_EQ(&app::Var<app::G::gdipStartupInput>(), &h.vars()[6]);
-  EXPECT_EQ(app::ConstText<image::K::AuthorUrl>(),
+  EXPECT_EQ(&image::Var<image::G::tileDir>(), &h.vars()[0]);
+  EXPECT_EQ(&image::Var<image::G::outputPath>(), &h.vars()[16]);
+  EXPECT_EQ(&image::Var<image::G::gdipStartupInput>(), &h.vars()[6]);
+  EXPECT_EQ(image::ConstText<image::K::AuthorUrl>(),
             reinterpret_cast<const char*>(h.constBase()) + 0x223);
-  EXPECT_EQ(app::NativeIndex<kDeleteDC>(), 19u);
-  EXPECT_EQ(app::PaneaLibrary(), 1u);
-  EXPECT_EQ(app::DialogRefTag(), 0x0001001Fu);
+  EXPECT_EQ(image::NativeIndex<kDeleteDC>(), 19u);
+  EXPECT_EQ(image::PaneaLibrary(), 1u);
+  EXPECT_EQ(image::DialogRefTag(), 0x0001001Fu);
 }
 
 }  // namespace

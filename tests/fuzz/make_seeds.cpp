@@ -7,7 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "image/program_image.h"
+#include "image/format/program_image.h"
+#include "image/program_layout.h"
 #include "tests/graphics/ico_pictures.h"
 #include "tests/graphics/pictures.h"
 #include "tests/graphics/tiff_pictures.h"

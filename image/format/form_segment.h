@@ -26,6 +26,15 @@ struct EventBinding {
   bool operator==(const EventBinding&) const = default;
 };
 
+// The property data of the kinds with a decoded shape: this many values
+// before the caption and zero words after it.
+inline constexpr std::uint32_t kWindowValueCount = 22;
+inline constexpr std::uint32_t kLabelValueCount = 19;
+inline constexpr std::uint32_t kButtonValueCount = 6;
+inline constexpr std::uint32_t kWindowTrailerWords = 1;
+inline constexpr std::uint32_t kLabelTrailerWords = 2;
+inline constexpr std::uint32_t kButtonTrailerWords = 0;
+
 // How a record's property data is decoded.
 enum class PropertyShape : std::uint8_t {
   None,    // no property data: the kind's defaults
@@ -90,8 +99,5 @@ std::vector<std::uint8_t> EncodeForm(const Form& form);
 // against the bytes and that parents and children name entries of the form.
 // On failure returns nullopt and sets *error.
 std::optional<Form> DecodeForm(std::span<const std::uint8_t> bytes, std::string* error);
-
-// The main window's form, from the control table of the window.
-Form MainForm();
 
 }  // namespace image

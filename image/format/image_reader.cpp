@@ -2,8 +2,8 @@
 #include <cctype>
 
 #include "host/abi.h"
-#include "image/byte_io.h"
-#include "image/program_image.h"
+#include "image/format/byte_io.h"
+#include "image/format/program_image.h"
 
 namespace image {
 namespace {

@@ -12,13 +12,13 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "app/globals.h"
 #include "host/abi.h"
 #include "host/services.h"
+#include "image/globals.h"
 #include "image/link_area.h"
 #include "image/native_calls.h"
 
-namespace app {
+namespace image {
 
 class Link {
  public:
@@ -46,23 +46,23 @@ inline host::Services Svc() {
   const host::Word* slots[host::kSlotCount] = {};
   for (host::Slot s : host::kCalledSlots)
     slots[host::SlotIndex(s)] =
-        reinterpret_cast<const host::Word*>(Link::Cell(image::ServiceCellOffset(s)));
+        reinterpret_cast<const host::Word*>(Link::Cell(ServiceCellOffset(s)));
   return host::Services(slots);
 }
 
 // --- constants ----------------------------------------------------------------
-template <image::K k>
+template <K k>
 inline const char* ConstText() {
-  constexpr std::uint32_t at = image::CellOffset(image::CellKind::Const, std::uint32_t(k));
+  constexpr std::uint32_t at = CellOffset(CellKind::Const, std::uint32_t(k));
   return reinterpret_cast<const char*>(Link::Cell(at));
 }
-template <image::K k>
+template <K k>
 inline double ConstDouble() {
   double d;
   std::memcpy(&d, ConstText<k>(), sizeof d);
   return d;
 }
-template <image::K k>
+template <K k>
 inline const host::BufferHeader* ConstBuffer() {
   return reinterpret_cast<const host::BufferHeader*>(ConstText<k>());
 }
@@ -70,7 +70,7 @@ inline const host::BufferHeader* ConstBuffer() {
 // --- globals --------------------------------------------------------------------
 template <G g>
 inline host::Word& Var() {
-  constexpr std::uint32_t at = image::CellOffset(image::CellKind::Global, std::uint32_t(g));
+  constexpr std::uint32_t at = CellOffset(CellKind::Global, std::uint32_t(g));
   return *reinterpret_cast<host::Word*>(Link::Cell(at));
 }
 template <G g>
@@ -111,27 +111,27 @@ inline void AssignLocal(T*& local, T* fresh) {
 // --- identifiers ------------------------------------------------------------------
 template <std::uint32_t id>
 inline std::uint32_t Id() {
-  constexpr std::uint32_t at = image::CellOffset(image::CellKind::WindowId, id);
+  constexpr std::uint32_t at = CellOffset(CellKind::WindowId, id);
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
-template <image::NativeId call>
+template <NativeId call>
 inline std::uint32_t NativeIndex() {
-  constexpr std::uint32_t at = image::CellOffset(image::CellKind::NativeIndex, image::Index(call));
+  constexpr std::uint32_t at = CellOffset(CellKind::NativeIndex, Index(call));
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
 inline std::uint32_t PaneaLibrary() {
-  constexpr std::uint32_t at = image::CellOffset(image::CellKind::LibraryIndex,
+  constexpr std::uint32_t at = CellOffset(CellKind::LibraryIndex,
                                                  std::uint32_t(host::Library::Panea));
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
 inline std::uint32_t DialogRefTag() {
-  constexpr std::uint32_t at = image::CellOffset(image::CellKind::TypeTag,
+  constexpr std::uint32_t at = CellOffset(CellKind::TypeTag,
                                                  std::uint32_t(host::TypeTag::CommonDialogRef));
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
 
 // A native call, named by its row of the image's table of native calls.
-template <image::NativeId call>
+template <NativeId call>
 inline host::Word Native(std::initializer_list<host::Word> args) {
   return Svc().CallNative(NativeIndex<call>(), args);
 }
@@ -139,22 +139,22 @@ inline host::Word Native(std::initializer_list<host::Word> args) {
 // A property write on a control of the main window.
 template <std::uint32_t control>
 inline void WriteInt(std::uint32_t property, std::int32_t value) {
-  Svc().WriteInteger(Id<window::kMainWindow>(), Id<control>(), property, value);
+  Svc().WriteInteger(Id<kMainWindow>(), Id<control>(), property, value);
 }
 template <std::uint32_t control>
 inline void WriteText(std::uint32_t property, const char* value) {
-  Svc().WriteText(Id<window::kMainWindow>(), Id<control>(), property, value);
+  Svc().WriteText(Id<kMainWindow>(), Id<control>(), property, value);
 }
 template <std::uint32_t control>
 inline host::Text ReadText(std::uint32_t property) {
-  return Svc().ReadText(Id<window::kMainWindow>(), Id<control>(), property);
+  return Svc().ReadText(Id<kMainWindow>(), Id<control>(), property);
 }
 
 // The address of a routine's entry cell, through its type-3 cell.
-template <image::Routine r>
+template <Routine r>
 inline host::Word RoutineCell() {
-  constexpr std::uint32_t at = image::CellOffset(image::CellKind::RoutineAddr, image::Offset(r));
+  constexpr std::uint32_t at = CellOffset(CellKind::RoutineAddr, Offset(r));
   return Link::Cell(at);
 }
 
-}  // namespace app
+}  // namespace image

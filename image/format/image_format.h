@@ -37,13 +37,6 @@ inline constexpr std::uint32_t kWord54 = 0x54;         // the const header offse
 inline constexpr std::uint32_t kNativeCalls = 0x58;    // count x library offset, then count x entry offset
 }  // namespace hdr
 
-// The values this program's header carries in the words whose use is the
-// host's business.
-inline constexpr std::uint32_t kHeaderWord28 = 1;
-inline constexpr std::uint32_t kHeaderWord2C = 3;
-inline constexpr std::uint32_t kHeaderWord30 = 0;
-inline constexpr std::uint32_t kHeaderWord34 = 0x102EC;
-
 // Segment header.
 namespace seg {
 inline constexpr std::uint32_t kHeaderSize = 0x00;   // 56 + 4 per fixup
