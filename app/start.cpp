@@ -7,12 +7,14 @@
 
 namespace app {
 
+using image::g;
+
 void InitGlobals() {
   // The GDI+ start-up input: version, debug-event callback, suppress-background-
   // thread flag, suppress-external-codecs flag; each user sets the version.
   void* record = image::Svc().Allocate(16);
   std::memset(record, 0, 16);
-  image::Var<image::G::gdipStartupInput>() = reinterpret_cast<host::Word>(record);
+  g.gdipStartupInput = static_cast<std::uint32_t*>(record);
 }
 
 void FreeGlobals() {
@@ -21,14 +23,14 @@ void FreeGlobals() {
     if (slot) svc.Free(reinterpret_cast<void*>(slot));
     slot = 0;
   };
-  freeIfSet(image::Var<image::G::tileDir>());
-  freeIfSet(image::Var<image::G::tilePrefix>());
-  freeIfSet(image::Var<image::G::entryName>());
+  freeIfSet(g.tileDir.Raw());
+  freeIfSet(g.tilePrefix.Raw());
+  freeIfSet(g.entryName.Raw());
   // The start-up record is always there once the program has started.
-  svc.Free(reinterpret_cast<void*>(image::Var<image::G::gdipStartupInput>()));
-  image::Var<image::G::gdipStartupInput>() = 0;
-  freeIfSet(image::Var<image::G::bmpFileBytes>());
-  freeIfSet(image::Var<image::G::outputPath>());
+  svc.Free(g.gdipStartupInput);
+  g.gdipStartupInput = nullptr;
+  freeIfSet(g.bmpFileBytes.Raw());
+  freeIfSet(g.outputPath.Raw());
 }
 
 void StartProgram() {

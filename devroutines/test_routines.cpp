@@ -1,20 +1,19 @@
 #include "devroutines/test_routines.h"
 
 #include "image/link.h"
-#include "image/texts.h"
 #include "mosaic/mosaic.h"
 
 namespace devroutines {
-
-using enum image::NativeId;
 namespace {
 
-using image::G;
 using host::Word;
+using image::g;
+using image::native;
+using image::pool;
 
 const host::BufferHeader* FileBytesOrEmpty() {
-  const host::BufferHeader* b = image::BufferVar<G::bmpFileBytes>();
-  return b ? b : image::ConstBuffer<image::K::EmptyBuffer>();
+  const host::BufferHeader* b = g.bmpFileBytes;
+  return b ? b : static_cast<const host::BufferHeader*>(pool.emptyBuffer);
 }
 
 }  // namespace
@@ -24,7 +23,7 @@ void TestFixedPathMerge() {
 
   // The fixed directory (a constant of the image, which Free leaves
   // alone) and its prefix; no check of the name.
-  image::Assign<G::tileDir>(const_cast<char*>(image::ConstText<image::K::FixedMergeDir>()));
+  g.tileDir.Replace(const_cast<char*>(static_cast<const char*>(pool.fixedMergeDir)));
   mosaic::DeriveTilePrefix();
   // The count; the search it used stays open in the handle.
   mosaic::CountRowDirectories(search);
@@ -37,26 +36,26 @@ void TestFixedPathMerge() {
 
 void TestSingleTile() {
   const host::Services svc = image::Svc();
-  auto* startup = reinterpret_cast<std::uint32_t*>(image::Var<G::gdipStartupInput>());
+  std::uint32_t* startup = g.gdipStartupInput;
   startup[0] = 1;
-  image::Native<kGdiplusStartup>({image::Addr(&image::Var<G::gdipToken>()), image::Addr(startup), 0});
-  image::Var<G::screenDc>() = image::Native<kGetDC>({0});
-  image::Var<G::mosaicDc>() = image::Native<kCreateCompatibleDC>({image::Var<G::screenDc>()});
-  image::Var<G::mosaicBitmap>() = image::Native<kCreateCompatibleBitmap>({image::Var<G::screenDc>(), 1024, 1024});
-  image::Native<kReleaseDC>({0, image::Var<G::screenDc>()});
-  image::Var<G::savedBitmap>() = image::Native<kSelectObject>({image::Var<G::mosaicDc>(), image::Var<G::mosaicBitmap>()});
-  mosaic::DrawTile(image::Var<G::mosaicDc>(), image::ConstText<image::K::FixedTile>(), 0, 0, 0.0f, 0.0f);
-  image::Var<G::mosaicBitmap>() = image::Native<kSelectObject>({image::Var<G::mosaicDc>(), image::Var<G::savedBitmap>()});
-  image::Assign<G::bmpFileBytes>(mosaic::BitmapToBmpBytes(image::Var<G::mosaicBitmap>()));
-  svc.WriteBytes(image::ConstText<image::K::FixedTileOut>(), FileBytesOrEmpty());
-  image::Native<kGdiplusShutdown>({image::Var<G::gdipToken>()});
+  native.GdiplusStartup(g.gdipToken.Address(), startup, nullptr);
+  g.screenDc = native.GetDC(0);
+  g.mosaicDc = native.CreateCompatibleDC(g.screenDc);
+  g.mosaicBitmap = native.CreateCompatibleBitmap(g.screenDc, 1024, 1024);
+  native.ReleaseDC(0, g.screenDc);
+  g.savedBitmap = native.SelectObject(g.mosaicDc, g.mosaicBitmap);
+  mosaic::DrawTile(g.mosaicDc, pool.fixedTile, 0, 0, 0.0f, 0.0f);
+  g.mosaicBitmap = native.SelectObject(g.mosaicDc, g.savedBitmap);
+  g.bmpFileBytes.Replace(mosaic::BitmapToBmpBytes(g.mosaicBitmap));
+  svc.WriteBytes(pool.fixedTileOut, FileBytesOrEmpty());
+  native.GdiplusShutdown(g.gdipToken);
 }
 
 void TestTileEnumeration() {
   const host::Services svc = image::Svc();
   Word search = 0;
   svc.Idle350();
-  host::Text name = svc.FindFirstAnyAttribute(image::ConstText<image::K::FixedPngPattern>(), &search);
+  host::Text name = svc.FindFirstAnyAttribute(pool.fixedPngPattern, &search);
   while (!host::TextEmpty(name)) image::AssignLocal(name, svc.FindNext(0, 1, &search));
   svc.EndFind(search);
   svc.Free(name);
@@ -66,7 +65,7 @@ void TestSubdirEnumeration() {
   const host::Services svc = image::Svc();
   Word search = 0;
   svc.Idle350();
-  host::Text name = svc.FindFirst(image::ConstText<image::K::FixedDirPattern>(), host::kAttrDirectory, &search);
+  host::Text name = svc.FindFirst(pool.fixedDirPattern, host::kAttrDirectory, &search);
   while (!host::TextEmpty(name)) image::AssignLocal(name, svc.FindNext(host::kAttrDirectory, 0, &search));
   svc.EndFind(search);
   svc.Free(name);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/constants.h"
+#include "image/native_calls.h"
 
 namespace image {
 
@@ -49,8 +50,6 @@ struct NativeCallRef {
   std::uint32_t library;
   std::uint32_t entry;
 };
-
-inline constexpr std::uint32_t kNativeCallCount = 20;
 
 // The native-call table by index.
 std::span<const NativeCallRef> NativeCallTable();

@@ -7,11 +7,11 @@
 #include "mosaic/mosaic.h"
 
 namespace mosaic {
-
-using enum image::NativeId;
 namespace {
 
 using host::Word;
+using image::native;
+using image::pool;
 
 // The platform records, as the platform lays them out.
 struct BitmapRecord {  // BITMAP, 24 bytes
@@ -89,34 +89,33 @@ host::Buffer BitmapToBmpBytes(Word bitmap) {
   auto* header = reinterpret_cast<InfoHeader*>(info);
 
   // The bitmap's height.
-  image::Native<kGetObjectA>({bitmap, sizeof(BitmapRecord), image::Addr(bm)});
+  native.GetObjectA(bitmap, sizeof(BitmapRecord), bm);
   // A context for the two row queries; the bitmap is never selected into it.
-  Word dc = image::Native<kCreateCompatibleDC>({0});
+  Word dc = native.CreateCompatibleDC(0);
   // Format query: a depth of 0 makes the platform fill the header.
   header->size = sizeof(InfoHeader);
-  image::Native<kGetDIBitsQuery>({dc, bitmap, 0, 0, 0, image::Addr(info), 0});
+  native.GetDIBitsQuery(dc, bitmap, 0, 0, 0, info, 0);
   // The pixel buffer, as large as the query says.
   host::Buffer pixels = svc.ZeroBytes(static_cast<std::int32_t>(header->sizeImage));
   // Uncompressed, whatever the query reported.
   header->compression = 0;
   // All rows, bottom-up.
-  image::Native<kGetDIBitsFetch>({dc, bitmap, 0, static_cast<std::uint32_t>(bm->height), image::Addr(host::BufferData(pixels)),
-                   image::Addr(info), 0});
+  native.GetDIBitsFetch(dc, bitmap, 0, static_cast<std::uint32_t>(bm->height), host::BufferData(pixels), info, 0);
   // The information block: the header and the colour table the rows need.
   std::uint32_t blockSize = header->size + ColourTableBytes(*header);
   host::Buffer infoBlock = svc.ZeroBytes(static_cast<std::int32_t>(blockSize));
-  image::Native<kRtlMoveMemoryInfoHeader>({image::Addr(host::BufferData(infoBlock)), image::Addr(info), blockSize});
+  native.RtlMoveMemoryInfoHeader(host::BufferData(infoBlock), info, blockSize);
   // The file header; the sums in double precision, truncated.
   file->type = 0x4D42;  // "BM"
-  double offBits = static_cast<double>(blockSize) + image::ConstDouble<image::K::D14>();
+  double offBits = static_cast<double>(blockSize) + pool.fileHeaderBytes;
   file->offBits = static_cast<std::uint32_t>(static_cast<std::int64_t>(offBits));
   double size = offBits + static_cast<double>(header->sizeImage);
   file->size = static_cast<std::uint32_t>(static_cast<std::int64_t>(size));
   // The header buffer.
   host::Buffer fileBlock = svc.ZeroBytes(sizeof(FileHeader));
-  image::Native<kRtlMoveMemoryFileHeader>({image::Addr(host::BufferData(fileBlock)), image::Addr(file), sizeof(FileHeader)});
+  native.RtlMoveMemoryFileHeader(host::BufferData(fileBlock), file, sizeof(FileHeader));
   // The context is no longer needed.
-  image::Native<kDeleteDC>({dc});
+  native.DeleteDC(dc);
   // The file, in one buffer.
   host::Buffer result = ConcatByteBuffers({fileBlock, infoBlock, pixels});
   // Release the records and the parts.

@@ -12,8 +12,6 @@ using testing_host::FakeHost;
 
 namespace {
 
-using enum image::NativeId;
-
 std::uint64_t Join(const host::ArgRecord& a) { return host::Value64(a); }
 
 TEST(SupportCommands, TextSearchPassesTextTextOmittedFalse) {
@@ -56,7 +54,7 @@ TEST(SupportCommands, NumbersAndBuffersCarryTheirTags) {
   EXPECT_EQ(h.lastArgs[0].tag, 0x80000301u);
   EXPECT_EQ(static_cast<std::int32_t>(h.lastArgs[0].low), -512);
 
-  const host::BufferHeader* empty = image::ConstBuffer<image::K::EmptyBuffer>();
+  const host::BufferHeader* empty = image::pool.emptyBuffer;
   image::Svc().WriteBytes("out.bmp", empty);
   EXPECT_EQ(h.calls.back(), "CallCoreCommand 0x26c argc=2");
   EXPECT_EQ(h.lastArgs[1].tag, 0x80000005u);
@@ -106,7 +104,7 @@ TEST(NativeCalls, PassTheBoundIndexAndTheArgumentCount) {
   FakeHost h;
   h.Renumber(image::CellKind::NativeIndex, 3, 33);
   h.Bind();
-  image::Native<kCreateCompatibleBitmap>({1, 256, 256});
+  image::native.CreateCompatibleBitmap(1, 256, 256);
   EXPECT_EQ(h.calls.back(), "CallNative 33 argc=3");
 }
 

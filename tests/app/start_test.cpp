@@ -104,12 +104,12 @@ TEST(Globals, FreeGlobalsFreesEveryOwnedBlockOnceAndNoHandle) {
   FakeHost h;
   h.Bind();
   app::InitGlobals();
-  image::Assign<image::G::tileDir>(Owned(h, "Z:\\maps\\2x"));
-  image::Assign<image::G::tilePrefix>(Owned(h, "2x"));
-  image::Assign<image::G::entryName>(Owned(h, ""));
-  image::Assign<image::G::bmpFileBytes>(image::Svc().Allocate(8 + 4));
-  image::Assign<image::G::outputPath>(Owned(h, "out.bmp"));
-  image::Var<image::G::screenDc>() = 0x1234;  // handles are not owned
+  image::g.tileDir.Replace(Owned(h, "Z:\\maps\\2x"));
+  image::g.tilePrefix.Replace(Owned(h, "2x"));
+  image::g.entryName.Replace(Owned(h, ""));
+  image::g.bmpFileBytes.Replace(static_cast<host::Buffer>(image::Svc().Allocate(8 + 4)));
+  image::g.outputPath.Replace(Owned(h, "out.bmp"));
+  image::g.screenDc = 0x1234;  // handles are not owned
   h.calls.clear();
   app::FreeGlobals();
   EXPECT_TRUE(h.live.empty());
@@ -122,7 +122,7 @@ TEST(Globals, FreeGlobalsSkipsNullOwnersButAlwaysFreesTheRecord) {
   FakeHost h;
   h.Bind();
   app::InitGlobals();
-  image::Assign<image::G::outputPath>(Owned(h, ".bmp"));
+  image::g.outputPath.Replace(Owned(h, ".bmp"));
   h.calls.clear();
   app::FreeGlobals();
   EXPECT_EQ(h.calls, std::vector<std::string>(2, "Free"));
@@ -133,16 +133,16 @@ TEST(Globals, ReassigningATextFreesTheOldOneExactlyOnce) {
   FakeHost h;
   h.Bind();
   host::Text first = Owned(h, "Z:\\a\\2x");
-  image::Assign<image::G::tileDir>(first);
+  image::g.tileDir.Replace(first);
   h.calls.clear();
   host::Text second = Owned(h, "Z:\\b\\1x");
-  image::Assign<image::G::tileDir>(second);
+  image::g.tileDir.Replace(second);
   EXPECT_EQ(std::count(h.calls.begin(), h.calls.end(), "Free"), 1);
   EXPECT_FALSE(h.live.count(first));
   EXPECT_TRUE(h.live.count(second));
-  EXPECT_EQ(image::TextVar<image::G::tileDir>(), second);
+  EXPECT_EQ(static_cast<host::Text>(image::g.tileDir), second);
   // Storing null (the empty text) frees the old one and leaves nothing owned.
-  image::Assign<image::G::tileDir>(nullptr);
+  image::g.tileDir.Replace(nullptr);
   EXPECT_EQ(h.live.size(), 0u);
   EXPECT_EQ(h.badFrees, 0);
 }
@@ -150,22 +150,22 @@ TEST(Globals, ReassigningATextFreesTheOldOneExactlyOnce) {
 TEST(Globals, IntegerGlobalsKeepTheirSign) {
   FakeHost h;
   h.Bind();
-  image::SetInt<image::G::rowIndex>(-1);
-  image::SetInt<image::G::mosaicEdge>(-512);
-  EXPECT_EQ(image::Int<image::G::rowIndex>(), -1);
-  EXPECT_EQ(image::Int<image::G::mosaicEdge>(), -512);
-  image::SetInt<image::G::rowIndex>(image::Int<image::G::rowIndex>() + 1);
-  EXPECT_EQ(image::Int<image::G::rowIndex>(), 0);
+  image::g.rowIndex = -1;
+  image::g.mosaicEdge = -512;
+  EXPECT_EQ(image::g.rowIndex, -1);
+  EXPECT_EQ(image::g.mosaicEdge, -512);
+  image::g.rowIndex = image::g.rowIndex + 1;
+  EXPECT_EQ(image::g.rowIndex, 0);
 }
 
 TEST(Link, GlobalsAndConstantsResolveThroughTheirCells) {
   FakeHost h;
   h.Bind();
   // Each global's cell points at its own word of the var segment, in order.
-  EXPECT_EQ(&image::Var<image::G::tileDir>(), &h.vars()[0]);
-  EXPECT_EQ(&image::Var<image::G::outputPath>(), &h.vars()[16]);
-  EXPECT_EQ(&image::Var<image::G::gdipStartupInput>(), &h.vars()[6]);
-  EXPECT_EQ(image::ConstText<image::K::AuthorUrl>(),
+  EXPECT_EQ(image::g.tileDir.Address(), &h.vars()[0]);
+  EXPECT_EQ(image::g.outputPath.Address(), &h.vars()[16]);
+  EXPECT_EQ(image::g.gdipStartupInput.Address(), &h.vars()[6]);
+  EXPECT_EQ(image::pool.authorUrl.Address(),
             reinterpret_cast<const char*>(h.constBase()) + 0x223);
   EXPECT_EQ(image::NativeIndex<kDeleteDC>(), 19u);
   EXPECT_EQ(image::PaneaLibrary(), 1u);

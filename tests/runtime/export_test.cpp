@@ -16,8 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using enum image::NativeId;
-
 void EnsureLoaded() {
   static bool loaded = [] {
     std::string error;
@@ -111,7 +109,7 @@ TEST(Export, RowsAreStoredBottomRowFirst) {
   }
   std::uint32_t input[4] = {1, 0, 0, 0};
   host::Word tokenWord = 0;
-  image::Native<kGdiplusStartup>({image::Addr(&tokenWord), image::Addr(input), 0});
+  image::native.GdiplusStartup(&tokenWord, input, nullptr);
   HDC screen = GetDC(nullptr);
   HDC mem = CreateCompatibleDC(screen);
   HBITMAP bm = CreateCompatibleBitmap(screen, 4, 4);
@@ -124,7 +122,7 @@ TEST(Export, RowsAreStoredBottomRowFirst) {
   EXPECT_EQ(mosaic::DrawTile(static_cast<host::Word>(mem), "Z:\\no\\such.png", 1, 1, 0.0f, 0.0f), 0u);
   SelectObject(mem, old);
   File f(mosaic::BitmapToBmpBytes(static_cast<host::Word>(bm)));
-  image::Native<kGdiplusShutdown>({tokenWord});
+  image::native.GdiplusShutdown(tokenWord);
   DeleteDC(mem);
   DeleteObject(bm);
   fs::remove_all(dir);
@@ -184,7 +182,7 @@ namespace {
 std::vector<std::uint8_t> DrawInto(const std::string& windowsPath, float w, float h, std::uint32_t* result) {
   std::uint32_t input[4] = {1, 0, 0, 0};
   host::Word token = 0;
-  image::Native<kGdiplusStartup>({image::Addr(&token), image::Addr(input), 0});
+  image::native.GdiplusStartup(&token, input, nullptr);
   HDC screen = GetDC(nullptr);
   HDC mem = CreateCompatibleDC(screen);
   HBITMAP bm = CreateCompatibleBitmap(screen, 400, 300);
@@ -193,7 +191,7 @@ std::vector<std::uint8_t> DrawInto(const std::string& windowsPath, float w, floa
   *result = mosaic::DrawTile(static_cast<host::Word>(mem), windowsPath.c_str(), 0, 0, w, h);
   SelectObject(mem, old);
   File f(mosaic::BitmapToBmpBytes(static_cast<host::Word>(bm)));
-  image::Native<kGdiplusShutdown>({token});
+  image::native.GdiplusShutdown(token);
   DeleteDC(mem);
   DeleteObject(bm);
   return f.bytes;

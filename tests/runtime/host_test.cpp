@@ -179,7 +179,7 @@ TEST(Memory, ABlockWithoutRoomNamesWhatLimitedIt) {
 TEST(Memory, FreeLeavesConstantsAndForeignBlocksAlone) {
   Host& h = LoadedHost();
   std::size_t live = h.heap().LiveBlocks();
-  h.Free(const_cast<char*>(image::ConstText<image::K::FixedMergeDir>()));
+  h.Free(const_cast<char*>(image::pool.fixedMergeDir.Address()));
   int local = 0;
   h.Free(&local);
   h.Free(nullptr);
