@@ -31,7 +31,7 @@ void TestFixedPathMerge() {
   mosaic::SetMosaicEdge();
 
   // The merge, with the handle the count left open.
-  mosaic::ComposeAndSave(search, mosaic::MergeKind::FixedPathTest);
+  mosaic::ComposeAndSave(search, mosaic::MergeKind::kFixedPathTest);
 }
 
 void TestSingleTile() {

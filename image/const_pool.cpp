@@ -19,10 +19,10 @@ struct Decl {
   std::uint32_t gap;
 };
 
-constexpr Decl Text(K k, std::string_view s) { return {std::uint32_t(k), ConstKind::Text, s, 0, 0}; }
-constexpr Decl Name(std::string_view s) { return {kUntabled, ConstKind::Text, s, 0, 0}; }
-constexpr Decl Number(K k, double d) { return {std::uint32_t(k), ConstKind::Double, {}, d, 0}; }
-constexpr Decl Gap(std::uint32_t n) { return {kUntabled, ConstKind::Gap, {}, 0, n}; }
+constexpr Decl Text(K k, std::string_view s) { return {std::uint32_t(k), ConstKind::kText, s, 0, 0}; }
+constexpr Decl Name(std::string_view s) { return {kUntabled, ConstKind::kText, s, 0, 0}; }
+constexpr Decl Number(K k, double d) { return {std::uint32_t(k), ConstKind::kDouble, {}, d, 0}; }
+constexpr Decl Gap(std::uint32_t n) { return {kUntabled, ConstKind::kGap, {}, 0, n}; }
 
 // The pool in order. Nothing separates the items; where a text is shorter
 // than the room before the next addressed item, a gap of zero bytes fills it.
@@ -37,7 +37,7 @@ constexpr Decl kDecls[] = {
     Text(K::kBitmapFailShort, "\xb4\xb4\xbd\xa8\xce\xbb\xcd\xbc\xca\xa7\xb0\xdc!"),
     Text(K::kDotDot, ".."),
     Text(K::kDot, "."),
-    {std::uint32_t(K::kEmptyBuffer), ConstKind::EmptyBuffer, {}, 0, 0},
+    {std::uint32_t(K::kEmptyBuffer), ConstKind::kEmptyBuffer, {}, 0, 0},
     Text(K::kFixedMergeOut, "f:\\tilbern.bmp"),
     Gap(1),
     Number(K::kOne, 1.0),
@@ -117,10 +117,10 @@ constexpr std::size_t kItemCount = std::size(kDecls);
 
 constexpr std::uint32_t SizeOf(const Decl& d) {
   switch (d.kind) {
-    case ConstKind::Text: return static_cast<std::uint32_t>(d.text.size()) + 1;
-    case ConstKind::Double: return 8;
-    case ConstKind::EmptyBuffer: return 8;
-    case ConstKind::Gap: return d.gap;
+    case ConstKind::kText: return static_cast<std::uint32_t>(d.text.size()) + 1;
+    case ConstKind::kDouble: return 8;
+    case ConstKind::kEmptyBuffer: return 8;
+    case ConstKind::kGap: return d.gap;
   }
   return 0;
 }
@@ -149,7 +149,7 @@ static_assert(kItems[kItemCount - 1].offset + kItems[kItemCount - 1].size == kCo
 
 constexpr std::uint32_t TextOffset(std::string_view s) {
   for (const auto& it : kItems)
-    if (it.kind == ConstKind::Text && it.text == s) return it.offset;
+    if (it.kind == ConstKind::kText && it.text == s) return it.offset;
   throw "no such text in the constant pool";
 }
 
@@ -204,18 +204,18 @@ std::vector<std::uint8_t> BuildConstPool() {
   pool.reserve(kConstSize);
   for (const ConstItem& it : kItems) {
     switch (it.kind) {
-      case ConstKind::Text: PutText(pool, it.text); break;
-      case ConstKind::Double: {
+      case ConstKind::kText: PutText(pool, it.text); break;
+      case ConstKind::kDouble: {
         auto bits = std::bit_cast<std::uint64_t>(it.number);
         Put32(pool, static_cast<std::uint32_t>(bits));
         Put32(pool, static_cast<std::uint32_t>(bits >> 32));
         break;
       }
-      case ConstKind::EmptyBuffer:
+      case ConstKind::kEmptyBuffer:
         Put32(pool, 1);
         Put32(pool, 0);
         break;
-      case ConstKind::Gap: pool.insert(pool.end(), it.size, 0); break;
+      case ConstKind::kGap: pool.insert(pool.end(), it.size, 0); break;
     }
   }
   return pool;

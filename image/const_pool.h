@@ -16,17 +16,14 @@
 
 namespace image {
 
-// Folder of the extracted development tiles, the same in all three fixed
-// paths of the test routines.
-inline constexpr std::string_view kExtractedTilesFolder = "extracted_tiles";
 // The author's web page, opened from the about label.
 inline constexpr std::string_view kAuthorUrl = "http://mosalin.cn";
 
 enum class ConstKind : std::uint8_t {
-  Text,         // zero-terminated, code page 936
-  Double,       // 8-byte IEEE 754
-  EmptyBuffer,  // the byte buffer {1, 0}
-  Gap,          // zero bytes that no one addresses
+  kText,         // zero-terminated, code page 936
+  kDouble,       // 8-byte IEEE 754
+  kEmptyBuffer,  // the byte buffer {1, 0}
+  kGap,          // zero bytes that no one addresses
 };
 
 struct ConstItem {

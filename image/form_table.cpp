@@ -111,18 +111,18 @@ Form MainForm() {
       p.caption = e.caption;
       switch (e.kind) {
         case host::kKindWindow:
-          p.shape = PropertyShape::Window;
+          p.shape = PropertyShape::kWindow;
           p.values.assign(std::begin(kWindowValues), std::end(kWindowValues));
           p.trailer.assign(kWindowTrailerWords, 0);
           break;
         case host::kKindLabel:
-          p.shape = PropertyShape::Label;
+          p.shape = PropertyShape::kLabel;
           p.values.assign(std::begin(kLabelValues), std::end(kLabelValues));
           p.values[kLabelMultiLineValue] = e.multiLine ? 1 : 0;
           p.trailer.assign(kLabelTrailerWords, 0);
           break;
         default:
-          p.shape = PropertyShape::Button;
+          p.shape = PropertyShape::kButton;
           p.values.assign(std::begin(kButtonValues), std::end(kButtonValues));
           p.trailer.assign(kButtonTrailerWords, 0);
           break;

@@ -30,7 +30,6 @@ class Link {
  public:
   // Where the code segment's bytes lie in the image that the host runs.
   static void Attach(std::uint8_t* codeBase) { codeBase_ = codeBase; }
-  static std::uint8_t* CodeBase() { return codeBase_; }
   static host::Word Cell(std::uint32_t codeOffset) {
     host::Word w;
     std::memcpy(&w, codeBase_ + codeOffset, sizeof w);
@@ -73,7 +72,7 @@ class Global {
  public:
   // The global's word in the var segment.
   host::Word& Raw() const {
-    constexpr std::uint32_t at = CellOffset(CellKind::Global, std::uint32_t(id));
+    constexpr std::uint32_t at = CellOffset(CellKind::kGlobal, std::uint32_t(id));
     return *reinterpret_cast<host::Word*>(Link::Cell(at));
   }
   host::Word* Address() const { return &Raw(); }
@@ -128,7 +127,7 @@ inline void AssignLocal(T*& local, T* fresh) {
 template <K k, typename T>
 struct Constant {
   const char* Address() const {
-    constexpr std::uint32_t at = CellOffset(CellKind::Const, std::uint32_t(k));
+    constexpr std::uint32_t at = CellOffset(CellKind::kConst, std::uint32_t(k));
     return reinterpret_cast<const char*>(Link::Cell(at));
   }
   operator T() const {
@@ -187,20 +186,20 @@ inline constexpr Constants pool{};
 // --- identifiers ------------------------------------------------------------------
 template <std::uint32_t id>
 inline std::uint32_t Id() {
-  constexpr std::uint32_t at = CellOffset(CellKind::WindowId, id);
+  constexpr std::uint32_t at = CellOffset(CellKind::kWindowId, id);
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
 template <NativeId call>
 inline std::uint32_t NativeIndex() {
-  constexpr std::uint32_t at = CellOffset(CellKind::NativeIndex, Index(call));
+  constexpr std::uint32_t at = CellOffset(CellKind::kNativeIndex, Index(call));
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
 inline std::uint32_t PaneaLibrary() {
-  constexpr std::uint32_t at = CellOffset(CellKind::LibraryIndex, std::uint32_t(host::Library::Panea));
+  constexpr std::uint32_t at = CellOffset(CellKind::kLibraryIndex, std::uint32_t(host::Library::Panea));
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
 inline std::uint32_t DialogRefTag() {
-  constexpr std::uint32_t at = CellOffset(CellKind::TypeTag, std::uint32_t(host::TypeTag::CommonDialogRef));
+  constexpr std::uint32_t at = CellOffset(CellKind::kTypeTag, std::uint32_t(host::TypeTag::CommonDialogRef));
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
 
@@ -249,7 +248,7 @@ inline host::Text ReadText(std::uint32_t property) {
 // The address of a routine's entry cell, through its type-3 cell.
 template <Routine r>
 inline host::Word RoutineCell() {
-  constexpr std::uint32_t at = CellOffset(CellKind::RoutineAddr, Offset(r));
+  constexpr std::uint32_t at = CellOffset(CellKind::kRoutineAddr, Offset(r));
   return Link::Cell(at);
 }
 

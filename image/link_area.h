@@ -82,13 +82,13 @@ constexpr std::uint32_t Offset(Routine r) { return static_cast<std::uint32_t>(r)
 
 // What a pool cell holds, and so which fixup or identifier group describes it.
 enum class CellKind : std::uint8_t {
-  Const,         // fixup type 1: offset into the const segment's bytes
-  Global,        // fixup type 2: offset into the var segment
-  RoutineAddr,   // fixup type 3: offset of a routine's entry cell
-  WindowId,      // identifier group 0: window or control id
-  NativeIndex,   // identifier group 1: native-call index
-  LibraryIndex,  // identifier group 2: support-library index
-  TypeTag,       // identifier group 3: type tag of a control reference
+  kConst,         // fixup type 1: offset into the const segment's bytes
+  kGlobal,        // fixup type 2: offset into the var segment
+  kRoutineAddr,   // fixup type 3: offset of a routine's entry cell
+  kWindowId,      // identifier group 0: window or control id
+  kNativeIndex,   // identifier group 1: native-call index
+  kLibraryIndex,  // identifier group 2: support-library index
+  kTypeTag,       // identifier group 3: type tag of a control reference
 };
 
 struct Cell {
@@ -102,82 +102,82 @@ inline constexpr std::uint32_t kPoolOffset = 0x0010;
 // routine uses has exactly one cell here.
 inline constexpr Cell kPool[] = {
     // constants
-    {CellKind::Const, std::uint32_t(K::kFixedMergeDir)},
-    {CellKind::Const, std::uint32_t(K::kEmpty)},
-    {CellKind::Const, std::uint32_t(K::kBackslash)},
-    {CellKind::Const, std::uint32_t(K::kAllPattern)},
-    {CellKind::Const, std::uint32_t(K::kTileSide)},
-    {CellKind::Const, std::uint32_t(K::kBitmapFailShort)},
-    {CellKind::Const, std::uint32_t(K::kDotDot)},
-    {CellKind::Const, std::uint32_t(K::kDot)},
-    {CellKind::Const, std::uint32_t(K::kEmptyBuffer)},
-    {CellKind::Const, std::uint32_t(K::kFixedMergeOut)},
-    {CellKind::Const, std::uint32_t(K::kOne)},
-    {CellKind::Const, std::uint32_t(K::kZeroZero)},
-    {CellKind::Const, std::uint32_t(K::kZero)},
-    {CellKind::Const, std::uint32_t(K::kPngSuffix)},
-    {CellKind::Const, std::uint32_t(K::kNodataName)},
-    {CellKind::Const, std::uint32_t(K::kProgressSteps)},
-    {CellKind::Const, std::uint32_t(K::kSizeEpsilon)},
-    {CellKind::Const, std::uint32_t(K::kWideCharBytes)},
-    {CellKind::Const, std::uint32_t(K::kFileHeaderBytes)},
-    {CellKind::Const, std::uint32_t(K::kFixedTile)},
-    {CellKind::Const, std::uint32_t(K::kFixedTileOut)},
-    {CellKind::Const, std::uint32_t(K::kFixedPngPattern)},
-    {CellKind::Const, std::uint32_t(K::kBitmapFailLong)},
-    {CellKind::Const, std::uint32_t(K::kMergeDone)},
-    {CellKind::Const, std::uint32_t(K::kSaveFailed)},
-    {CellKind::Const, std::uint32_t(K::kFolderPrompt)},
-    {CellKind::Const, std::uint32_t(K::kLetterX)},
-    {CellKind::Const, std::uint32_t(K::kWrongDir)},
-    {CellKind::Const, std::uint32_t(K::kNoTiles)},
-    {CellKind::Const, std::uint32_t(K::kStar)},
-    {CellKind::Const, std::uint32_t(K::kTilePathLabel)},
-    {CellKind::Const, std::uint32_t(K::kSavePrompt)},
-    {CellKind::Const, std::uint32_t(K::kSaveFilter)},
-    {CellKind::Const, std::uint32_t(K::kBmpSuffix)},
-    {CellKind::Const, std::uint32_t(K::kSavePathLabel)},
-    {CellKind::Const, std::uint32_t(K::kAuthorUrl)},
-    {CellKind::Const, std::uint32_t(K::kFixedDirPattern)},
+    {CellKind::kConst, std::uint32_t(K::kFixedMergeDir)},
+    {CellKind::kConst, std::uint32_t(K::kEmpty)},
+    {CellKind::kConst, std::uint32_t(K::kBackslash)},
+    {CellKind::kConst, std::uint32_t(K::kAllPattern)},
+    {CellKind::kConst, std::uint32_t(K::kTileSide)},
+    {CellKind::kConst, std::uint32_t(K::kBitmapFailShort)},
+    {CellKind::kConst, std::uint32_t(K::kDotDot)},
+    {CellKind::kConst, std::uint32_t(K::kDot)},
+    {CellKind::kConst, std::uint32_t(K::kEmptyBuffer)},
+    {CellKind::kConst, std::uint32_t(K::kFixedMergeOut)},
+    {CellKind::kConst, std::uint32_t(K::kOne)},
+    {CellKind::kConst, std::uint32_t(K::kZeroZero)},
+    {CellKind::kConst, std::uint32_t(K::kZero)},
+    {CellKind::kConst, std::uint32_t(K::kPngSuffix)},
+    {CellKind::kConst, std::uint32_t(K::kNodataName)},
+    {CellKind::kConst, std::uint32_t(K::kProgressSteps)},
+    {CellKind::kConst, std::uint32_t(K::kSizeEpsilon)},
+    {CellKind::kConst, std::uint32_t(K::kWideCharBytes)},
+    {CellKind::kConst, std::uint32_t(K::kFileHeaderBytes)},
+    {CellKind::kConst, std::uint32_t(K::kFixedTile)},
+    {CellKind::kConst, std::uint32_t(K::kFixedTileOut)},
+    {CellKind::kConst, std::uint32_t(K::kFixedPngPattern)},
+    {CellKind::kConst, std::uint32_t(K::kBitmapFailLong)},
+    {CellKind::kConst, std::uint32_t(K::kMergeDone)},
+    {CellKind::kConst, std::uint32_t(K::kSaveFailed)},
+    {CellKind::kConst, std::uint32_t(K::kFolderPrompt)},
+    {CellKind::kConst, std::uint32_t(K::kLetterX)},
+    {CellKind::kConst, std::uint32_t(K::kWrongDir)},
+    {CellKind::kConst, std::uint32_t(K::kNoTiles)},
+    {CellKind::kConst, std::uint32_t(K::kStar)},
+    {CellKind::kConst, std::uint32_t(K::kTilePathLabel)},
+    {CellKind::kConst, std::uint32_t(K::kSavePrompt)},
+    {CellKind::kConst, std::uint32_t(K::kSaveFilter)},
+    {CellKind::kConst, std::uint32_t(K::kBmpSuffix)},
+    {CellKind::kConst, std::uint32_t(K::kSavePathLabel)},
+    {CellKind::kConst, std::uint32_t(K::kAuthorUrl)},
+    {CellKind::kConst, std::uint32_t(K::kFixedDirPattern)},
     // globals, in var-segment order
-    {CellKind::Global, std::uint32_t(G::tileDir)},
-    {CellKind::Global, std::uint32_t(G::tilePrefix)},
-    {CellKind::Global, std::uint32_t(G::entryName)},
-    {CellKind::Global, std::uint32_t(G::gridSize)},
-    {CellKind::Global, std::uint32_t(G::tileEdge)},
-    {CellKind::Global, std::uint32_t(G::mosaicEdge)},
-    {CellKind::Global, std::uint32_t(G::gdipStartupInput)},
-    {CellKind::Global, std::uint32_t(G::gdipToken)},
-    {CellKind::Global, std::uint32_t(G::screenDc)},
-    {CellKind::Global, std::uint32_t(G::mosaicDc)},
-    {CellKind::Global, std::uint32_t(G::mosaicBitmap)},
-    {CellKind::Global, std::uint32_t(G::savedBitmap)},
-    {CellKind::Global, std::uint32_t(G::rowIndex)},
-    {CellKind::Global, std::uint32_t(G::bmpFileBytes)},
-    {CellKind::Global, std::uint32_t(G::colIndex)},
-    {CellKind::Global, std::uint32_t(G::tilesDrawn)},
-    {CellKind::Global, std::uint32_t(G::outputPath)},
+    {CellKind::kGlobal, std::uint32_t(G::tileDir)},
+    {CellKind::kGlobal, std::uint32_t(G::tilePrefix)},
+    {CellKind::kGlobal, std::uint32_t(G::entryName)},
+    {CellKind::kGlobal, std::uint32_t(G::gridSize)},
+    {CellKind::kGlobal, std::uint32_t(G::tileEdge)},
+    {CellKind::kGlobal, std::uint32_t(G::mosaicEdge)},
+    {CellKind::kGlobal, std::uint32_t(G::gdipStartupInput)},
+    {CellKind::kGlobal, std::uint32_t(G::gdipToken)},
+    {CellKind::kGlobal, std::uint32_t(G::screenDc)},
+    {CellKind::kGlobal, std::uint32_t(G::mosaicDc)},
+    {CellKind::kGlobal, std::uint32_t(G::mosaicBitmap)},
+    {CellKind::kGlobal, std::uint32_t(G::savedBitmap)},
+    {CellKind::kGlobal, std::uint32_t(G::rowIndex)},
+    {CellKind::kGlobal, std::uint32_t(G::bmpFileBytes)},
+    {CellKind::kGlobal, std::uint32_t(G::colIndex)},
+    {CellKind::kGlobal, std::uint32_t(G::tilesDrawn)},
+    {CellKind::kGlobal, std::uint32_t(G::outputPath)},
     // the end routine's address, for SetEndRoutine
-    {CellKind::RoutineAddr, Offset(Routine::FreeGlobals)},
+    {CellKind::kRoutineAddr, Offset(Routine::FreeGlobals)},
     // window and control identifiers
-    {CellKind::WindowId, kMainWindow},
-    {CellKind::WindowId, kPickDirButton},
-    {CellKind::WindowId, kSavePathButton},
-    {CellKind::WindowId, kStartButton},
-    {CellKind::WindowId, kPrefixEdit},
-    {CellKind::WindowId, kSizeEdit},
-    {CellKind::WindowId, kSaveDialog},
-    {CellKind::WindowId, kTilePathLabel},
-    {CellKind::WindowId, kSavePathLabel},
-    {CellKind::WindowId, kProgressBar},
+    {CellKind::kWindowId, kMainWindow},
+    {CellKind::kWindowId, kPickDirButton},
+    {CellKind::kWindowId, kSavePathButton},
+    {CellKind::kWindowId, kStartButton},
+    {CellKind::kWindowId, kPrefixEdit},
+    {CellKind::kWindowId, kSizeEdit},
+    {CellKind::kWindowId, kSaveDialog},
+    {CellKind::kWindowId, kTilePathLabel},
+    {CellKind::kWindowId, kSavePathLabel},
+    {CellKind::kWindowId, kProgressBar},
     // native-call indices
-#define MOSALIN_NATIVE_CELL(name, entry, library, signature) {CellKind::NativeIndex, Index(NativeId::k##name)},
+#define MOSALIN_NATIVE_CELL(name, entry, library, signature) {CellKind::kNativeIndex, Index(NativeId::k##name)},
     MOSALIN_NATIVE_CALLS(MOSALIN_NATIVE_CELL)
 #undef MOSALIN_NATIVE_CELL
     // the support library of the panea commands
-    {CellKind::LibraryIndex, std::uint32_t(host::Library::Panea)},
+    {CellKind::kLibraryIndex, std::uint32_t(host::Library::Panea)},
     // the type tag of the save dialog's control reference
-    {CellKind::TypeTag, std::uint32_t(host::TypeTag::CommonDialogRef)},
+    {CellKind::kTypeTag, std::uint32_t(host::TypeTag::CommonDialogRef)},
 };
 
 inline constexpr std::uint32_t kPoolCells = sizeof(kPool) / sizeof(kPool[0]);

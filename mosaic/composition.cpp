@@ -26,12 +26,12 @@ void SetInputsDisabled(std::int32_t disabled) {
 void MergeTiles() {
   // A fresh search.
   Word search = 0;
-  ComposeAndSave(search, MergeKind::Window);
+  ComposeAndSave(search, MergeKind::kWindow);
 }
 
 void ComposeAndSave(Word& search, MergeKind kind) {
   const host::Services svc = image::Svc();
-  const bool window = kind == MergeKind::Window;
+  const bool window = kind == MergeKind::kWindow;
   // Rows and tiles counted from the start.
   g.rowIndex = -1;
   g.tilesDrawn = 0;

@@ -28,8 +28,8 @@ ControlLayout FromRecord(const image::FormRecord& r) {
   c.children = r.children;
   for (const auto& e : r.events) c.events.push_back({e.event, e.handler});
   const auto& p = r.properties;
-  c.hasCaption = p.shape == image::PropertyShape::Window || p.shape == image::PropertyShape::Label ||
-                 p.shape == image::PropertyShape::Button;
+  c.hasCaption = p.shape == image::PropertyShape::kWindow || p.shape == image::PropertyShape::kLabel ||
+                 p.shape == image::PropertyShape::kButton;
   c.caption = p.caption;
   c.values = p.values;
   return c;

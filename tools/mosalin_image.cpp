@@ -129,7 +129,7 @@ std::string ConstAt(const image::ProgramImage& img, std::uint32_t offset) {
     for (const auto& it : image::ConstItems()) {
       if (it.offset != offset) continue;
       switch (it.kind) {
-        case image::ConstKind::Double: {
+        case image::ConstKind::kDouble: {
           auto bits = std::uint64_t(image::Get32(bytes, offset)) |
                       std::uint64_t(image::Get32(bytes, offset + 4)) << 32;
           // The shortest form that reads back as the same double.
@@ -141,11 +141,11 @@ std::string ConstAt(const image::ProgramImage& img, std::uint32_t offset) {
           }
           return std::string("double ") + buf;
         }
-        case image::ConstKind::EmptyBuffer:
+        case image::ConstKind::kEmptyBuffer:
           return "byte buffer {" + std::to_string(image::Get32(bytes, offset)) + ", " +
                  std::to_string(image::Get32(bytes, offset + 4)) + "} (the empty buffer)";
-        case image::ConstKind::Gap: return "gap of " + std::to_string(it.size) + " zero bytes";
-        case image::ConstKind::Text: break;
+        case image::ConstKind::kGap: return "gap of " + std::to_string(it.size) + " zero bytes";
+        case image::ConstKind::kText: break;
       }
     }
   }
@@ -293,9 +293,9 @@ void ShowForm(const image::ProgramImage& img) {
                   name.c_str());
     }
     const auto& p = r.properties;
-    if (p.shape == image::PropertyShape::None) {
+    if (p.shape == image::PropertyShape::kNone) {
       std::printf("      properties: none (the kind's defaults)\n");
-    } else if (p.shape == image::PropertyShape::Raw) {
+    } else if (p.shape == image::PropertyShape::kRaw) {
       std::printf("      properties: %zu bytes undecoded\n", p.raw.size());
     } else {
       std::printf("      properties:");

@@ -21,20 +21,20 @@ struct Shape {
 // theirs as raw bytes.
 std::optional<Shape> ShapeOf(std::uint32_t kind) {
   switch (kind) {
-    case host::kKindWindow: return Shape{PropertyShape::Window, kWindowValueCount, kWindowTrailerWords};
-    case host::kKindLabel: return Shape{PropertyShape::Label, kLabelValueCount, kLabelTrailerWords};
-    case host::kKindButton: return Shape{PropertyShape::Button, kButtonValueCount, kButtonTrailerWords};
+    case host::kKindWindow: return Shape{PropertyShape::kWindow, kWindowValueCount, kWindowTrailerWords};
+    case host::kKindLabel: return Shape{PropertyShape::kLabel, kLabelValueCount, kLabelTrailerWords};
+    case host::kKindButton: return Shape{PropertyShape::kButton, kButtonValueCount, kButtonTrailerWords};
     default: return std::nullopt;
   }
 }
 
 void EncodeProperties(std::vector<std::uint8_t>& out, const PropertyData& p) {
   switch (p.shape) {
-    case PropertyShape::None: return;
-    case PropertyShape::Raw: out.insert(out.end(), p.raw.begin(), p.raw.end()); return;
-    case PropertyShape::Window:
-    case PropertyShape::Label:
-    case PropertyShape::Button:
+    case PropertyShape::kNone: return;
+    case PropertyShape::kRaw: out.insert(out.end(), p.raw.begin(), p.raw.end()); return;
+    case PropertyShape::kWindow:
+    case PropertyShape::kLabel:
+    case PropertyShape::kButton:
       for (auto v : p.values) Put32(out, v);
       Put32(out, static_cast<std::uint32_t>(p.caption.size()));
       PutBytes(out, p.caption);
@@ -123,7 +123,7 @@ class RecordDecoder {
     if (left == 0) return true;  // the kind's defaults
     auto shape = ShapeOf(r.kind);
     if (!shape) {
-      p.shape = PropertyShape::Raw;
+      p.shape = PropertyShape::kRaw;
       c_.Bytes(left, p.raw);
       return true;
     }

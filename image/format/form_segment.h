@@ -37,15 +37,15 @@ inline constexpr std::uint32_t kButtonTrailerWords = 0;
 
 // How a record's property data is decoded.
 enum class PropertyShape : std::uint8_t {
-  None,    // no property data: the kind's defaults
-  Window,  // 22 values, caption, 1 zero word
-  Label,   // 19 values, caption, 2 zero words
-  Button,  // 6 values, caption
-  Raw,     // a kind this program has no decoding for: kept as bytes
+  kNone,    // no property data: the kind's defaults
+  kWindow,  // 22 values, caption, 1 zero word
+  kLabel,   // 19 values, caption, 2 zero words
+  kButton,  // 6 values, caption
+  kRaw,     // a kind this program has no decoding for: kept as bytes
 };
 
 struct PropertyData {
-  PropertyShape shape = PropertyShape::None;
+  PropertyShape shape = PropertyShape::kNone;
   std::vector<std::uint32_t> values;
   std::string caption;                 // code page 936, stored with a u32 length
   std::vector<std::uint32_t> trailer;  // the words after the caption

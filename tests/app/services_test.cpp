@@ -102,7 +102,7 @@ TEST(Properties, WritesPassIndexMinusOneAndTheValueWords) {
 
 TEST(NativeCalls, PassTheBoundIndexAndTheArgumentCount) {
   FakeHost h;
-  h.Renumber(image::CellKind::NativeIndex, 3, 33);
+  h.Renumber(image::CellKind::kNativeIndex, 3, 33);
   h.Bind();
   image::native.CreateCompatibleBitmap(1, 256, 256);
   EXPECT_EQ(h.calls.back(), "CallNative 33 argc=3");

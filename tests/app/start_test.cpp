@@ -62,7 +62,7 @@ TEST(StartProgram, ClosingRightAfterStartFreesOnlyTheStartupRecord) {
 
 TEST(StartProgram, UsesTheIdentifierTheHostBound) {
   FakeHost h;
-  h.Renumber(image::CellKind::WindowId, 0x52010001, 0x52019999);
+  h.Renumber(image::CellKind::kWindowId, 0x52010001, 0x52019999);
   h.Bind();
   EXPECT_THROW(app::StartProgram(), ProgramEnded);
   EXPECT_NE(std::find(h.calls.begin(), h.calls.end(), "LoadStartWindow 0x52019999"), h.calls.end());

@@ -88,10 +88,10 @@ TEST(MainForm, DecodesToTheControlTable) {
               std::vector<int>({e.left, e.top, e.width, e.height}));
     EXPECT_EQ(r.flags, e.flags);
     if (e.caption) {
-      EXPECT_NE(r.properties.shape, image::PropertyShape::None);
+      EXPECT_NE(r.properties.shape, image::PropertyShape::kNone);
       EXPECT_EQ(r.properties.caption, *e.caption);
     } else {
-      EXPECT_EQ(r.properties.shape, image::PropertyShape::None);
+      EXPECT_EQ(r.properties.shape, image::PropertyShape::kNone);
     }
     if (e.event) {
       ASSERT_EQ(r.events.size(), 1u);
@@ -124,7 +124,7 @@ TEST(MainForm, GroupBoxesListTheirChildrenInEntryOrder) {
 TEST(MainForm, PropertyValuesPerKind) {
   const image::Form& form = Image().form;
   const auto& w = form.records[0].properties;
-  EXPECT_EQ(w.shape, image::PropertyShape::Window);
+  EXPECT_EQ(w.shape, image::PropertyShape::kWindow);
   EXPECT_EQ(w.values, (std::vector<std::uint32_t>{5, 2, 1, 0xFF000000, 0, 0, 1, 1, 1, 0, 0, 1, 0, 0, 1, 0, 0, 0,
                                                   0, 0, 0, 0}));
   EXPECT_EQ(w.trailer, (std::vector<std::uint32_t>{0}));
@@ -136,7 +136,7 @@ TEST(MainForm, PropertyValuesPerKind) {
                                             0xFFFFFF, 0x808080, 0, 1, multiLine, 0, 0}));
       EXPECT_EQ(r.properties.trailer, (std::vector<std::uint32_t>{0, 0}));
     }
-    if (r.kind == host::kKindButton && r.properties.shape != image::PropertyShape::None) {
+    if (r.kind == host::kKindButton && r.properties.shape != image::PropertyShape::kNone) {
       EXPECT_EQ(r.properties.values, (std::vector<std::uint32_t>{1, 0, 1, 1, 0, 0}));
       EXPECT_TRUE(r.properties.trailer.empty());
     }
@@ -170,7 +170,7 @@ TEST(FormCodec, EncodeInvertsDecode) {
 TEST(FormCodec, KeepsUndecodedPropertiesOfOtherKinds) {
   image::Form form = image::MainForm();
   auto& edit = form.records[10];
-  edit.properties.shape = image::PropertyShape::Raw;
+  edit.properties.shape = image::PropertyShape::kRaw;
   edit.properties.raw = {1, 2, 3, 4, 5};
   std::string error;
   auto back = image::DecodeForm(image::EncodeForm(form), &error);

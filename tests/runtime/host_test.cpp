@@ -78,16 +78,16 @@ TEST(Binding, FixupsGiveTheCellsTheirAddresses) {
   Host& h = LoadedHost();
   using image::CellKind;
   // Globals: one word each, in var-segment order.
-  EXPECT_EQ(CellAt(image::CellOffset(CellKind::Global, 0x00)), reinterpret_cast<Word>(&h.vars()[0]));
-  EXPECT_EQ(CellAt(image::CellOffset(CellKind::Global, 0x40)), reinterpret_cast<Word>(&h.vars()[16]));
+  EXPECT_EQ(CellAt(image::CellOffset(CellKind::kGlobal, 0x00)), reinterpret_cast<Word>(&h.vars()[0]));
+  EXPECT_EQ(CellAt(image::CellOffset(CellKind::kGlobal, 0x40)), reinterpret_cast<Word>(&h.vars()[16]));
   EXPECT_EQ(h.vars().size(), 17u);
   // Constants: the pool's bytes where the image holds them.
   const auto& cst = h.image().Const();
-  const char* url = reinterpret_cast<const char*>(CellAt(image::CellOffset(CellKind::Const, 0x223)));
+  const char* url = reinterpret_cast<const char*>(CellAt(image::CellOffset(CellKind::kConst, 0x223)));
   EXPECT_EQ(url, reinterpret_cast<const char*>(app::ProgramImage() + cst.dataOffset + 0x223));
   EXPECT_STREQ(url, "http://mosalin.cn");
   // The end routine's address is its entry cell.
-  EXPECT_EQ(CellAt(image::CellOffset(CellKind::RoutineAddr, 0x2627)),
+  EXPECT_EQ(CellAt(image::CellOffset(CellKind::kRoutineAddr, 0x2627)),
             reinterpret_cast<Word>(h.codeBase() + 0x2627));
   // Service stubs point at the host's slots.
   for (host::Slot s : host::kCalledSlots)
