@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/link.h"
 #include "app/routine_table.h"
-#include "image/program_image.h"
+#include "image/format/program_image.h"
+#include "image/link.h"
 
 // The executable's data area (image_data.S): the image as laid out at build
 // time, zero after it.
@@ -27,7 +27,7 @@ std::uint8_t* ProgramImage() {
     }
     std::uint8_t* code = gProgramData + parsed->Code().dataOffset;
     FillEntryCells(code);
-    Link::Attach(code);
+    image::Link::Attach(code);
     prepared = true;
   }
   return gProgramData;

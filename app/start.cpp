@@ -3,32 +3,34 @@
 #include <cfenv>
 #include <cstring>
 
-#include "app/link.h"
+#include "image/link.h"
 
 namespace app {
+
+using image::g;
 
 void InitGlobals() {
   // The GDI+ start-up input: version, debug-event callback, suppress-background-
   // thread flag, suppress-external-codecs flag; each user sets the version.
-  void* record = Svc().Allocate(16);
+  void* record = image::Svc().Allocate(16);
   std::memset(record, 0, 16);
-  Var<G::gdipStartupInput>() = reinterpret_cast<host::Word>(record);
+  g.gdipStartupInput = static_cast<std::uint32_t*>(record);
 }
 
 void FreeGlobals() {
-  const host::Services svc = Svc();
+  const host::Services svc = image::Svc();
   auto freeIfSet = [&](host::Word& slot) {
     if (slot) svc.Free(reinterpret_cast<void*>(slot));
     slot = 0;
   };
-  freeIfSet(Var<G::tileDir>());
-  freeIfSet(Var<G::tilePrefix>());
-  freeIfSet(Var<G::entryName>());
+  freeIfSet(g.tileDir.Raw());
+  freeIfSet(g.tilePrefix.Raw());
+  freeIfSet(g.entryName.Raw());
   // The start-up record is always there once the program has started.
-  svc.Free(reinterpret_cast<void*>(Var<G::gdipStartupInput>()));
-  Var<G::gdipStartupInput>() = 0;
-  freeIfSet(Var<G::bmpFileBytes>());
-  freeIfSet(Var<G::outputPath>());
+  svc.Free(g.gdipStartupInput);
+  g.gdipStartupInput = nullptr;
+  freeIfSet(g.bmpFileBytes.Raw());
+  freeIfSet(g.outputPath.Raw());
 }
 
 void StartProgram() {
@@ -36,9 +38,9 @@ void StartProgram() {
   // zero gives an infinity or NaN and never traps.
   std::fesetenv(FE_DFL_ENV);
   InitGlobals();
-  const host::Services svc = Svc();
-  svc.SetEndRoutine(RoutineCell<image::Routine::FreeGlobals>());
-  svc.LoadStartWindow(Id<window::kMainWindow>());
+  const host::Services svc = image::Svc();
+  svc.SetEndRoutine(image::RoutineCell<image::Routine::FreeGlobals>());
+  svc.LoadStartWindow(image::Id<image::kMainWindow>());
   svc.RunMessageLoop();
   svc.EndProgram();
 }

@@ -1,20 +1,19 @@
 #include "devroutines/test_routines.h"
 
-#include "app/link.h"
-#include "app/texts.h"
+#include "image/link.h"
 #include "mosaic/mosaic.h"
 
 namespace devroutines {
-
-using enum image::NativeId;
 namespace {
 
-using app::G;
 using host::Word;
+using image::g;
+using image::native;
+using image::pool;
 
 const host::BufferHeader* FileBytesOrEmpty() {
-  const host::BufferHeader* b = app::BufferVar<G::bmpFileBytes>();
-  return b ? b : app::ConstBuffer<image::K::EmptyBuffer>();
+  const host::BufferHeader* b = g.bmpFileBytes;
+  return b ? b : static_cast<const host::BufferHeader*>(pool.emptyBuffer);
 }
 
 }  // namespace
@@ -24,7 +23,7 @@ void TestFixedPathMerge() {
 
   // The fixed directory (a constant of the image, which Free leaves
   // alone) and its prefix; no check of the name.
-  app::Assign<G::tileDir>(const_cast<char*>(app::ConstText<image::K::FixedMergeDir>()));
+  g.tileDir.Replace(const_cast<char*>(static_cast<const char*>(pool.fixedMergeDir)));
   mosaic::DeriveTilePrefix();
   // The count; the search it used stays open in the handle.
   mosaic::CountRowDirectories(search);
@@ -32,42 +31,42 @@ void TestFixedPathMerge() {
   mosaic::SetMosaicEdge();
 
   // The merge, with the handle the count left open.
-  mosaic::ComposeAndSave(search, mosaic::MergeKind::FixedPathTest);
+  mosaic::ComposeAndSave(search, mosaic::MergeKind::kFixedPathTest);
 }
 
 void TestSingleTile() {
-  const host::Services svc = app::Svc();
-  auto* startup = reinterpret_cast<std::uint32_t*>(app::Var<G::gdipStartupInput>());
+  const host::Services svc = image::Svc();
+  std::uint32_t* startup = g.gdipStartupInput;
   startup[0] = 1;
-  app::Native<kGdiplusStartup>({app::Addr(&app::Var<G::gdipToken>()), app::Addr(startup), 0});
-  app::Var<G::screenDc>() = app::Native<kGetDC>({0});
-  app::Var<G::mosaicDc>() = app::Native<kCreateCompatibleDC>({app::Var<G::screenDc>()});
-  app::Var<G::mosaicBitmap>() = app::Native<kCreateCompatibleBitmap>({app::Var<G::screenDc>(), 1024, 1024});
-  app::Native<kReleaseDC>({0, app::Var<G::screenDc>()});
-  app::Var<G::savedBitmap>() = app::Native<kSelectObject>({app::Var<G::mosaicDc>(), app::Var<G::mosaicBitmap>()});
-  mosaic::DrawTile(app::Var<G::mosaicDc>(), app::ConstText<image::K::FixedTile>(), 0, 0, 0.0f, 0.0f);
-  app::Var<G::mosaicBitmap>() = app::Native<kSelectObject>({app::Var<G::mosaicDc>(), app::Var<G::savedBitmap>()});
-  app::Assign<G::bmpFileBytes>(mosaic::BitmapToBmpBytes(app::Var<G::mosaicBitmap>()));
-  svc.WriteBytes(app::ConstText<image::K::FixedTileOut>(), FileBytesOrEmpty());
-  app::Native<kGdiplusShutdown>({app::Var<G::gdipToken>()});
+  native.GdiplusStartup(g.gdipToken.Address(), startup, nullptr);
+  g.screenDc = native.GetDC(0);
+  g.mosaicDc = native.CreateCompatibleDC(g.screenDc);
+  g.mosaicBitmap = native.CreateCompatibleBitmap(g.screenDc, 1024, 1024);
+  native.ReleaseDC(0, g.screenDc);
+  g.savedBitmap = native.SelectObject(g.mosaicDc, g.mosaicBitmap);
+  mosaic::DrawTile(g.mosaicDc, pool.fixedTile, 0, 0, 0.0f, 0.0f);
+  g.mosaicBitmap = native.SelectObject(g.mosaicDc, g.savedBitmap);
+  g.bmpFileBytes.Replace(mosaic::BitmapToBmpBytes(g.mosaicBitmap));
+  svc.WriteBytes(pool.fixedTileOut, FileBytesOrEmpty());
+  native.GdiplusShutdown(g.gdipToken);
 }
 
 void TestTileEnumeration() {
-  const host::Services svc = app::Svc();
+  const host::Services svc = image::Svc();
   Word search = 0;
   svc.Idle350();
-  host::Text name = svc.FindFirstAnyAttribute(app::ConstText<image::K::FixedPngPattern>(), &search);
-  while (!host::TextEmpty(name)) app::AssignLocal(name, svc.FindNext(0, 1, &search));
+  host::Text name = svc.FindFirstAnyAttribute(pool.fixedPngPattern, &search);
+  while (!host::TextEmpty(name)) image::AssignLocal(name, svc.FindNext(0, 1, &search));
   svc.EndFind(search);
   svc.Free(name);
 }
 
 void TestSubdirEnumeration() {
-  const host::Services svc = app::Svc();
+  const host::Services svc = image::Svc();
   Word search = 0;
   svc.Idle350();
-  host::Text name = svc.FindFirst(app::ConstText<image::K::FixedDirPattern>(), host::kAttrDirectory, &search);
-  while (!host::TextEmpty(name)) app::AssignLocal(name, svc.FindNext(host::kAttrDirectory, 0, &search));
+  host::Text name = svc.FindFirst(pool.fixedDirPattern, host::kAttrDirectory, &search);
+  while (!host::TextEmpty(name)) image::AssignLocal(name, svc.FindNext(host::kAttrDirectory, 0, &search));
   svc.EndFind(search);
   svc.Free(name);
 }

@@ -23,9 +23,6 @@ class Services {
   }
 
   // --- the slots themselves -------------------------------------------------
-  void ReportRuntimeError(std::uint32_t code) const {
-    Fn<ReportRuntimeErrorFn>(Slot::ReportRuntimeError)(code);
-  }
   Word CallNative(std::uint32_t index, std::initializer_list<Word> args) const {
     return Fn<CallNativeFn>(Slot::CallNative)(index, static_cast<std::uint32_t>(args.size()),
                                               args.begin());

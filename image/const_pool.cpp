@@ -3,7 +3,7 @@
 #include <array>
 #include <bit>
 
-#include "image/byte_io.h"
+#include "image/format/byte_io.h"
 #include "image/native_calls.h"
 
 namespace image {
@@ -19,81 +19,81 @@ struct Decl {
   std::uint32_t gap;
 };
 
-constexpr Decl Text(K k, std::string_view s) { return {std::uint32_t(k), ConstKind::Text, s, 0, 0}; }
-constexpr Decl Name(std::string_view s) { return {kUntabled, ConstKind::Text, s, 0, 0}; }
-constexpr Decl Number(K k, double d) { return {std::uint32_t(k), ConstKind::Double, {}, d, 0}; }
-constexpr Decl Gap(std::uint32_t n) { return {kUntabled, ConstKind::Gap, {}, 0, n}; }
+constexpr Decl Text(K k, std::string_view s) { return {std::uint32_t(k), ConstKind::kText, s, 0, 0}; }
+constexpr Decl Name(std::string_view s) { return {kUntabled, ConstKind::kText, s, 0, 0}; }
+constexpr Decl Number(K k, double d) { return {std::uint32_t(k), ConstKind::kDouble, {}, d, 0}; }
+constexpr Decl Gap(std::uint32_t n) { return {kUntabled, ConstKind::kGap, {}, 0, n}; }
 
 // The pool in order. Nothing separates the items; where a text is shorter
 // than the room before the next addressed item, a gap of zero bytes fills it.
 constexpr Decl kDecls[] = {
     // c:\MapTemp\不规则\extracted_tiles\2x
-    Text(K::FixedMergeDir, "c:\\MapTemp\\\xb2\xbb\xb9\xe6\xd4\xf2\\extracted_tiles\\2x"),
-    Text(K::Empty, ""),
-    Text(K::Backslash, "\\"),
-    Text(K::AllPattern, "\\*.*"),
-    Number(K::D256, 256.0),
+    Text(K::kFixedMergeDir, "c:\\MapTemp\\\xb2\xbb\xb9\xe6\xd4\xf2\\extracted_tiles\\2x"),
+    Text(K::kEmpty, ""),
+    Text(K::kBackslash, "\\"),
+    Text(K::kAllPattern, "\\*.*"),
+    Number(K::kTileSide, 256.0),
     // 创建位图失败!
-    Text(K::BitmapFailShort, "\xb4\xb4\xbd\xa8\xce\xbb\xcd\xbc\xca\xa7\xb0\xdc!"),
-    Text(K::DotDot, ".."),
-    Text(K::Dot, "."),
-    {std::uint32_t(K::EmptyBuffer), ConstKind::EmptyBuffer, {}, 0, 0},
-    Text(K::FixedMergeOut, "f:\\tilbern.bmp"),
+    Text(K::kBitmapFailShort, "\xb4\xb4\xbd\xa8\xce\xbb\xcd\xbc\xca\xa7\xb0\xdc!"),
+    Text(K::kDotDot, ".."),
+    Text(K::kDot, "."),
+    {std::uint32_t(K::kEmptyBuffer), ConstKind::kEmptyBuffer, {}, 0, 0},
+    Text(K::kFixedMergeOut, "f:\\tilbern.bmp"),
     Gap(1),
-    Number(K::D1, 1.0),
-    Text(K::ZeroZero, "00"),
-    Text(K::Zero, "0"),
-    Text(K::PngSuffix, ".png"),
-    Text(K::NodataName, "\\Nodata.dll"),
-    Number(K::D120, 120.0),
-    Number(K::DEpsilon, 1e-7),
-    Number(K::D2, 2.0),
-    Number(K::D14, 14.0),
-    Text(K::FixedTile, "c:\\tttaaa\\4x002002.png"),
-    Text(K::FixedTileOut, "c:\\tilbern.bmp"),
+    Number(K::kOne, 1.0),
+    Text(K::kZeroZero, "00"),
+    Text(K::kZero, "0"),
+    Text(K::kPngSuffix, ".png"),
+    Text(K::kNodataName, "\\Nodata.dll"),
+    Number(K::kProgressSteps, 120.0),
+    Number(K::kSizeEpsilon, 1e-7),
+    Number(K::kWideCharBytes, 2.0),
+    Number(K::kFileHeaderBytes, 14.0),
+    Text(K::kFixedTile, "c:\\tttaaa\\4x002002.png"),
+    Text(K::kFixedTileOut, "c:\\tilbern.bmp"),
     Gap(1),
-    Text(K::FixedPngPattern, "c:\\testmap\\extracted_tiles\\1x\\000\\*.png"),
+    Text(K::kFixedPngPattern, "c:\\testmap\\extracted_tiles\\1x\\000\\*.png"),
     // 创建位图失败!可能是图片尺寸过大,正在想办法解决这个问题.
-    Text(K::BitmapFailLong,
+    Text(K::kBitmapFailLong,
          "\xb4\xb4\xbd\xa8\xce\xbb\xcd\xbc\xca\xa7\xb0\xdc!\xbf\xc9\xc4\xdc\xca\xc7\xcd\xbc\xc6\xac"
          "\xb3\xdf\xb4\xe7\xb9\xfd\xb4\xf3,\xd5\xfd\xd4\xda\xcf\xeb\xb0\xec\xb7\xa8\xbd\xe2\xbe\xf6"
          "\xd5\xe2\xb8\xf6\xce\xca\xcc\xe2."),
     // 图片拼合并保存完成!!
-    Text(K::MergeDone, "\xcd\xbc\xc6\xac\xc6\xb4\xba\xcf\xb2\xa2\xb1\xa3\xb4\xe6\xcd\xea\xb3\xc9!!"),
+    Text(K::kMergeDone, "\xcd\xbc\xc6\xac\xc6\xb4\xba\xcf\xb2\xa2\xb1\xa3\xb4\xe6\xcd\xea\xb3\xc9!!"),
     // 保存图片失败!
-    Text(K::SaveFailed, "\xb1\xa3\xb4\xe6\xcd\xbc\xc6\xac\xca\xa7\xb0\xdc!"),
+    Text(K::kSaveFailed, "\xb1\xa3\xb4\xe6\xcd\xbc\xc6\xac\xca\xa7\xb0\xdc!"),
     // 选择你要拼合的图片目录:
-    Text(K::FolderPrompt,
+    Text(K::kFolderPrompt,
          "\xd1\xa1\xd4\xf1\xc4\xe3\xd2\xaa\xc6\xb4\xba\xcf\xb5\xc4\xcd\xbc\xc6\xac\xc4\xbf\xc2\xbc:"),
-    Text(K::LetterX, "x"),
+    Text(K::kLetterX, "x"),
     // 目录不正确,请指定类似"2x"或者"1x"的目录,并确定小图片的前缀和目录名相同!
-    Text(K::WrongDir,
+    Text(K::kWrongDir,
          "\xc4\xbf\xc2\xbc\xb2\xbb\xd5\xfd\xc8\xb7,\xc7\xeb\xd6\xb8\xb6\xa8\xc0\xe0\xcb\xc6\"2x\""
          "\xbb\xf2\xd5\xdf\"1x\"\xb5\xc4\xc4\xbf\xc2\xbc,\xb2\xa2\xc8\xb7\xb6\xa8\xd0\xa1\xcd\xbc"
          "\xc6\xac\xb5\xc4\xc7\xb0\xd7\xba\xba\xcd\xc4\xbf\xc2\xbc\xc3\xfb\xcf\xe0\xcd\xac!"),
     // 此路径下没有可用的图片数据!
-    Text(K::NoTiles,
+    Text(K::kNoTiles,
          "\xb4\xcb\xc2\xb7\xbe\xb6\xcf\xc2\xc3\xbb\xd3\xd0\xbf\xc9\xd3\xc3\xb5\xc4\xcd\xbc\xc6\xac"
          "\xca\xfd\xbe\xdd!"),
-    Text(K::Star, "*"),
+    Text(K::kStar, "*"),
     // 小图路径:
-    Text(K::TilePathLabel, "\xd0\xa1\xcd\xbc\xc2\xb7\xbe\xb6:"),
+    Text(K::kTilePathLabel, "\xd0\xa1\xcd\xbc\xc2\xb7\xbe\xb6:"),
     // 请选择拼合后的图片保存地址:
-    Text(K::SavePrompt,
+    Text(K::kSavePrompt,
          "\xc7\xeb\xd1\xa1\xd4\xf1\xc6\xb4\xba\xcf\xba\xf3\xb5\xc4\xcd\xbc\xc6\xac\xb1\xa3\xb4\xe6"
          "\xb5\xd8\xd6\xb7:"),
     // (位图文件)*.bmp|*.bmp|(所有文件)*.*|*.*
-    Text(K::SaveFilter,
+    Text(K::kSaveFilter,
          "(\xce\xbb\xcd\xbc\xce\xc4\xbc\xfe)*.bmp|*.bmp|(\xcb\xf9\xd3\xd0\xce\xc4\xbc\xfe)*.*|*.*"),
-    Text(K::BmpSuffix, ".bmp"),
+    Text(K::kBmpSuffix, ".bmp"),
     // 保存在:
-    Text(K::SavePathLabel, "\xb1\xa3\xb4\xe6\xd4\xda:"),
-    Text(K::AuthorUrl, kAuthorUrl),
-    Text(K::FixedDirPattern, "c:\\testmap\\extracted_tiles\\4x\\*.*"),
-    Text(K::GdiplusLower, "gdiplus.dll"),
-    Text(K::GdiplusMixed, "GdiPlus.dll"),
+    Text(K::kSavePathLabel, "\xb1\xa3\xb4\xe6\xd4\xda:"),
+    Text(K::kAuthorUrl, kAuthorUrl),
+    Text(K::kFixedDirPattern, "c:\\testmap\\extracted_tiles\\4x\\*.*"),
+    Text(K::kGdiplusLower, "gdiplus.dll"),
+    Text(K::kGdiplusMixed, "GdiPlus.dll"),
     // The distinct entry names of the native-call table, in table order.
-    Text(K::EntryNames, "GdiplusStartup"),
+    Text(K::kEntryNames, "GdiplusStartup"),
     Name("GetDC"),
     Name("CreateCompatibleDC"),
     Name("CreateCompatibleBitmap"),
@@ -117,10 +117,10 @@ constexpr std::size_t kItemCount = std::size(kDecls);
 
 constexpr std::uint32_t SizeOf(const Decl& d) {
   switch (d.kind) {
-    case ConstKind::Text: return static_cast<std::uint32_t>(d.text.size()) + 1;
-    case ConstKind::Double: return 8;
-    case ConstKind::EmptyBuffer: return 8;
-    case ConstKind::Gap: return d.gap;
+    case ConstKind::kText: return static_cast<std::uint32_t>(d.text.size()) + 1;
+    case ConstKind::kDouble: return 8;
+    case ConstKind::kEmptyBuffer: return 8;
+    case ConstKind::kGap: return d.gap;
   }
   return 0;
 }
@@ -149,7 +149,7 @@ static_assert(kItems[kItemCount - 1].offset + kItems[kItemCount - 1].size == kCo
 
 constexpr std::uint32_t TextOffset(std::string_view s) {
   for (const auto& it : kItems)
-    if (it.kind == ConstKind::Text && it.text == s) return it.offset;
+    if (it.kind == ConstKind::kText && it.text == s) return it.offset;
   throw "no such text in the constant pool";
 }
 
@@ -158,66 +158,15 @@ struct NativeCallDecl {
   std::string_view entry;
 };
 
-// Rows 15-16 and 17-18 declare one entry twice, for different argument
-// types; each keeps its own index.
-constexpr NativeCallDecl kNativeDecls[kNativeCallCount] = {
-    {K::GdiplusLower, "GdiplusStartup"},
-    {K::Empty, "GetDC"},
-    {K::Empty, "CreateCompatibleDC"},
-    {K::Empty, "CreateCompatibleBitmap"},
-    {K::Empty, "ReleaseDC"},
-    {K::Empty, "SelectObject"},
-    {K::GdiplusLower, "GdiplusShutdown"},
-    {K::GdiplusMixed, "GdipCreateFromHDC"},
-    {K::GdiplusMixed, "GdipLoadImageFromFile"},
-    {K::GdiplusMixed, "GdipGetImageDimension"},
-    {K::GdiplusMixed, "GdipDrawImageRect"},
-    {K::GdiplusLower, "GdipDisposeImage"},
-    {K::GdiplusMixed, "GdipDeleteGraphics"},
-    {K::Empty, "MultiByteToWideChar"},
-    {K::Empty, "GetObjectA"},
-    {K::Empty, "GetDIBits"},
-    {K::Empty, "GetDIBits"},
-    {K::Empty, "RtlMoveMemory"},
-    {K::Empty, "RtlMoveMemory"},
-    {K::Empty, "DeleteDC"},
+// The native-call table, from its one list (image/native_calls.h). Rows
+// that declare one entry twice, for different argument types, each keep
+// their own index.
+constexpr NativeCallDecl kNativeDecls[] = {
+#define MOSALIN_NATIVE_DECL(name, entry, library, signature) {K::library, #entry},
+    MOSALIN_NATIVE_CALLS(MOSALIN_NATIVE_DECL)
+#undef MOSALIN_NATIVE_DECL
 };
-
-// The names the program's call sites use stand for the rows they name.
-constexpr bool CallNamesMatchTable() {
-  using enum NativeId;
-  struct Named {
-    NativeId call;
-    std::string_view entry;
-  };
-  constexpr Named kNamed[] = {
-      {kGdiplusStartup, "GdiplusStartup"},
-      {kGetDC, "GetDC"},
-      {kCreateCompatibleDC, "CreateCompatibleDC"},
-      {kCreateCompatibleBitmap, "CreateCompatibleBitmap"},
-      {kReleaseDC, "ReleaseDC"},
-      {kSelectObject, "SelectObject"},
-      {kGdiplusShutdown, "GdiplusShutdown"},
-      {kGdipCreateFromHDC, "GdipCreateFromHDC"},
-      {kGdipLoadImageFromFile, "GdipLoadImageFromFile"},
-      {kGdipGetImageDimension, "GdipGetImageDimension"},
-      {kGdipDrawImageRect, "GdipDrawImageRect"},
-      {kGdipDisposeImage, "GdipDisposeImage"},
-      {kGdipDeleteGraphics, "GdipDeleteGraphics"},
-      {kMultiByteToWideChar, "MultiByteToWideChar"},
-      {kGetObjectA, "GetObjectA"},
-      {kGetDIBitsQuery, "GetDIBits"},
-      {kGetDIBitsFetch, "GetDIBits"},
-      {kRtlMoveMemoryInfoHeader, "RtlMoveMemory"},
-      {kRtlMoveMemoryFileHeader, "RtlMoveMemory"},
-      {kDeleteDC, "DeleteDC"},
-  };
-  if (std::size(kNamed) != kNativeCallCount) return false;
-  for (const Named& n : kNamed)
-    if (Index(n.call) >= kNativeCallCount || kNativeDecls[Index(n.call)].entry != n.entry) return false;
-  return true;
-}
-static_assert(CallNamesMatchTable(), "a native call's name does not match its row");
+static_assert(std::size(kNativeDecls) == kNativeCallCount, "the native-call table has kNativeCallCount rows");
 
 constexpr std::array<NativeCallRef, kNativeCallCount> ResolveNativeCalls() {
   std::array<NativeCallRef, kNativeCallCount> refs{};
@@ -228,11 +177,11 @@ constexpr std::array<NativeCallRef, kNativeCallCount> ResolveNativeCalls() {
 
 constexpr auto kNativeRefs = ResolveNativeCalls();
 
-// The entry names from K::EntryNames on are exactly the table's distinct
+// The entry names from K::kEntryNames on are exactly the table's distinct
 // entries, in table order.
 constexpr bool EntryNamesInTableOrder() {
   std::size_t item = 0;
-  while (item < kItemCount && kItems[item].offset != std::uint32_t(K::EntryNames)) ++item;
+  while (item < kItemCount && kItems[item].offset != std::uint32_t(K::kEntryNames)) ++item;
   for (std::size_t i = 0; i < kNativeCallCount; ++i) {
     bool seen = false;
     for (std::size_t j = 0; j < i; ++j) seen = seen || kNativeDecls[j].entry == kNativeDecls[i].entry;
@@ -255,18 +204,18 @@ std::vector<std::uint8_t> BuildConstPool() {
   pool.reserve(kConstSize);
   for (const ConstItem& it : kItems) {
     switch (it.kind) {
-      case ConstKind::Text: PutText(pool, it.text); break;
-      case ConstKind::Double: {
+      case ConstKind::kText: PutText(pool, it.text); break;
+      case ConstKind::kDouble: {
         auto bits = std::bit_cast<std::uint64_t>(it.number);
         Put32(pool, static_cast<std::uint32_t>(bits));
         Put32(pool, static_cast<std::uint32_t>(bits >> 32));
         break;
       }
-      case ConstKind::EmptyBuffer:
+      case ConstKind::kEmptyBuffer:
         Put32(pool, 1);
         Put32(pool, 0);
         break;
-      case ConstKind::Gap: pool.insert(pool.end(), it.size, 0); break;
+      case ConstKind::kGap: pool.insert(pool.end(), it.size, 0); break;
     }
   }
   return pool;

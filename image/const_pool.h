@@ -12,20 +12,18 @@
 #include <vector>
 
 #include "image/constants.h"
+#include "image/native_calls.h"
 
 namespace image {
 
-// Folder of the extracted development tiles, the same in all three fixed
-// paths of the test routines.
-inline constexpr std::string_view kExtractedTilesFolder = "extracted_tiles";
 // The author's web page, opened from the about label.
 inline constexpr std::string_view kAuthorUrl = "http://mosalin.cn";
 
 enum class ConstKind : std::uint8_t {
-  Text,         // zero-terminated, code page 936
-  Double,       // 8-byte IEEE 754
-  EmptyBuffer,  // the byte buffer {1, 0}
-  Gap,          // zero bytes that no one addresses
+  kText,         // zero-terminated, code page 936
+  kDouble,       // 8-byte IEEE 754
+  kEmptyBuffer,  // the byte buffer {1, 0}
+  kGap,          // zero bytes that no one addresses
 };
 
 struct ConstItem {
@@ -49,8 +47,6 @@ struct NativeCallRef {
   std::uint32_t library;
   std::uint32_t entry;
 };
-
-inline constexpr std::uint32_t kNativeCallCount = 20;
 
 // The native-call table by index.
 std::span<const NativeCallRef> NativeCallTable();

@@ -34,13 +34,13 @@ CodeSegment BuildCodeSegment() {
     std::uint32_t at = kPoolOffset + i * kCellSize;
     Put32(cs.bytes, at, c.value);
     switch (c.kind) {
-      case CellKind::Const: cs.fixups.push_back(at << 3 | 1); break;
-      case CellKind::Global: cs.fixups.push_back(at << 3 | 2); break;
-      case CellKind::RoutineAddr: cs.fixups.push_back(at << 3 | 3); break;
-      case CellKind::WindowId: cs.ids[0].push_back(at); break;
-      case CellKind::NativeIndex: cs.ids[1].push_back(at); break;
-      case CellKind::LibraryIndex: cs.ids[2].push_back(at); break;
-      case CellKind::TypeTag: cs.ids[3].push_back(at); break;
+      case CellKind::kConst: cs.fixups.push_back(at << 3 | 1); break;
+      case CellKind::kGlobal: cs.fixups.push_back(at << 3 | 2); break;
+      case CellKind::kRoutineAddr: cs.fixups.push_back(at << 3 | 3); break;
+      case CellKind::kWindowId: cs.ids[0].push_back(at); break;
+      case CellKind::kNativeIndex: cs.ids[1].push_back(at); break;
+      case CellKind::kLibraryIndex: cs.ids[2].push_back(at); break;
+      case CellKind::kTypeTag: cs.ids[3].push_back(at); break;
     }
   }
   for (std::uint32_t i = 0; i < std::size(host::kCalledSlots); ++i) {

@@ -19,10 +19,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/globals.h"
 #include "host/abi.h"
 #include "image/constants.h"
-#include "window/ids.h"
+#include "image/controls.h"
+#include "image/globals.h"
+#include "image/native_calls.h"
 
 namespace image {
 
@@ -81,13 +82,13 @@ constexpr std::uint32_t Offset(Routine r) { return static_cast<std::uint32_t>(r)
 
 // What a pool cell holds, and so which fixup or identifier group describes it.
 enum class CellKind : std::uint8_t {
-  Const,         // fixup type 1: offset into the const segment's bytes
-  Global,        // fixup type 2: offset into the var segment
-  RoutineAddr,   // fixup type 3: offset of a routine's entry cell
-  WindowId,      // identifier group 0: window or control id
-  NativeIndex,   // identifier group 1: native-call index
-  LibraryIndex,  // identifier group 2: support-library index
-  TypeTag,       // identifier group 3: type tag of a control reference
+  kConst,         // fixup type 1: offset into the const segment's bytes
+  kGlobal,        // fixup type 2: offset into the var segment
+  kRoutineAddr,   // fixup type 3: offset of a routine's entry cell
+  kWindowId,      // identifier group 0: window or control id
+  kNativeIndex,   // identifier group 1: native-call index
+  kLibraryIndex,  // identifier group 2: support-library index
+  kTypeTag,       // identifier group 3: type tag of a control reference
 };
 
 struct Cell {
@@ -101,86 +102,82 @@ inline constexpr std::uint32_t kPoolOffset = 0x0010;
 // routine uses has exactly one cell here.
 inline constexpr Cell kPool[] = {
     // constants
-    {CellKind::Const, std::uint32_t(K::FixedMergeDir)},
-    {CellKind::Const, std::uint32_t(K::Empty)},
-    {CellKind::Const, std::uint32_t(K::Backslash)},
-    {CellKind::Const, std::uint32_t(K::AllPattern)},
-    {CellKind::Const, std::uint32_t(K::D256)},
-    {CellKind::Const, std::uint32_t(K::BitmapFailShort)},
-    {CellKind::Const, std::uint32_t(K::DotDot)},
-    {CellKind::Const, std::uint32_t(K::Dot)},
-    {CellKind::Const, std::uint32_t(K::EmptyBuffer)},
-    {CellKind::Const, std::uint32_t(K::FixedMergeOut)},
-    {CellKind::Const, std::uint32_t(K::D1)},
-    {CellKind::Const, std::uint32_t(K::ZeroZero)},
-    {CellKind::Const, std::uint32_t(K::Zero)},
-    {CellKind::Const, std::uint32_t(K::PngSuffix)},
-    {CellKind::Const, std::uint32_t(K::NodataName)},
-    {CellKind::Const, std::uint32_t(K::D120)},
-    {CellKind::Const, std::uint32_t(K::DEpsilon)},
-    {CellKind::Const, std::uint32_t(K::D2)},
-    {CellKind::Const, std::uint32_t(K::D14)},
-    {CellKind::Const, std::uint32_t(K::FixedTile)},
-    {CellKind::Const, std::uint32_t(K::FixedTileOut)},
-    {CellKind::Const, std::uint32_t(K::FixedPngPattern)},
-    {CellKind::Const, std::uint32_t(K::BitmapFailLong)},
-    {CellKind::Const, std::uint32_t(K::MergeDone)},
-    {CellKind::Const, std::uint32_t(K::SaveFailed)},
-    {CellKind::Const, std::uint32_t(K::FolderPrompt)},
-    {CellKind::Const, std::uint32_t(K::LetterX)},
-    {CellKind::Const, std::uint32_t(K::WrongDir)},
-    {CellKind::Const, std::uint32_t(K::NoTiles)},
-    {CellKind::Const, std::uint32_t(K::Star)},
-    {CellKind::Const, std::uint32_t(K::TilePathLabel)},
-    {CellKind::Const, std::uint32_t(K::SavePrompt)},
-    {CellKind::Const, std::uint32_t(K::SaveFilter)},
-    {CellKind::Const, std::uint32_t(K::BmpSuffix)},
-    {CellKind::Const, std::uint32_t(K::SavePathLabel)},
-    {CellKind::Const, std::uint32_t(K::AuthorUrl)},
-    {CellKind::Const, std::uint32_t(K::FixedDirPattern)},
+    {CellKind::kConst, std::uint32_t(K::kFixedMergeDir)},
+    {CellKind::kConst, std::uint32_t(K::kEmpty)},
+    {CellKind::kConst, std::uint32_t(K::kBackslash)},
+    {CellKind::kConst, std::uint32_t(K::kAllPattern)},
+    {CellKind::kConst, std::uint32_t(K::kTileSide)},
+    {CellKind::kConst, std::uint32_t(K::kBitmapFailShort)},
+    {CellKind::kConst, std::uint32_t(K::kDotDot)},
+    {CellKind::kConst, std::uint32_t(K::kDot)},
+    {CellKind::kConst, std::uint32_t(K::kEmptyBuffer)},
+    {CellKind::kConst, std::uint32_t(K::kFixedMergeOut)},
+    {CellKind::kConst, std::uint32_t(K::kOne)},
+    {CellKind::kConst, std::uint32_t(K::kZeroZero)},
+    {CellKind::kConst, std::uint32_t(K::kZero)},
+    {CellKind::kConst, std::uint32_t(K::kPngSuffix)},
+    {CellKind::kConst, std::uint32_t(K::kNodataName)},
+    {CellKind::kConst, std::uint32_t(K::kProgressSteps)},
+    {CellKind::kConst, std::uint32_t(K::kSizeEpsilon)},
+    {CellKind::kConst, std::uint32_t(K::kWideCharBytes)},
+    {CellKind::kConst, std::uint32_t(K::kFileHeaderBytes)},
+    {CellKind::kConst, std::uint32_t(K::kFixedTile)},
+    {CellKind::kConst, std::uint32_t(K::kFixedTileOut)},
+    {CellKind::kConst, std::uint32_t(K::kFixedPngPattern)},
+    {CellKind::kConst, std::uint32_t(K::kBitmapFailLong)},
+    {CellKind::kConst, std::uint32_t(K::kMergeDone)},
+    {CellKind::kConst, std::uint32_t(K::kSaveFailed)},
+    {CellKind::kConst, std::uint32_t(K::kFolderPrompt)},
+    {CellKind::kConst, std::uint32_t(K::kLetterX)},
+    {CellKind::kConst, std::uint32_t(K::kWrongDir)},
+    {CellKind::kConst, std::uint32_t(K::kNoTiles)},
+    {CellKind::kConst, std::uint32_t(K::kStar)},
+    {CellKind::kConst, std::uint32_t(K::kTilePathLabel)},
+    {CellKind::kConst, std::uint32_t(K::kSavePrompt)},
+    {CellKind::kConst, std::uint32_t(K::kSaveFilter)},
+    {CellKind::kConst, std::uint32_t(K::kBmpSuffix)},
+    {CellKind::kConst, std::uint32_t(K::kSavePathLabel)},
+    {CellKind::kConst, std::uint32_t(K::kAuthorUrl)},
+    {CellKind::kConst, std::uint32_t(K::kFixedDirPattern)},
     // globals, in var-segment order
-    {CellKind::Global, std::uint32_t(app::G::tileDir)},
-    {CellKind::Global, std::uint32_t(app::G::tilePrefix)},
-    {CellKind::Global, std::uint32_t(app::G::entryName)},
-    {CellKind::Global, std::uint32_t(app::G::gridSize)},
-    {CellKind::Global, std::uint32_t(app::G::tileEdge)},
-    {CellKind::Global, std::uint32_t(app::G::mosaicEdge)},
-    {CellKind::Global, std::uint32_t(app::G::gdipStartupInput)},
-    {CellKind::Global, std::uint32_t(app::G::gdipToken)},
-    {CellKind::Global, std::uint32_t(app::G::screenDc)},
-    {CellKind::Global, std::uint32_t(app::G::mosaicDc)},
-    {CellKind::Global, std::uint32_t(app::G::mosaicBitmap)},
-    {CellKind::Global, std::uint32_t(app::G::savedBitmap)},
-    {CellKind::Global, std::uint32_t(app::G::rowIndex)},
-    {CellKind::Global, std::uint32_t(app::G::bmpFileBytes)},
-    {CellKind::Global, std::uint32_t(app::G::colIndex)},
-    {CellKind::Global, std::uint32_t(app::G::tilesDrawn)},
-    {CellKind::Global, std::uint32_t(app::G::outputPath)},
+    {CellKind::kGlobal, std::uint32_t(G::tileDir)},
+    {CellKind::kGlobal, std::uint32_t(G::tilePrefix)},
+    {CellKind::kGlobal, std::uint32_t(G::entryName)},
+    {CellKind::kGlobal, std::uint32_t(G::gridSize)},
+    {CellKind::kGlobal, std::uint32_t(G::tileEdge)},
+    {CellKind::kGlobal, std::uint32_t(G::mosaicEdge)},
+    {CellKind::kGlobal, std::uint32_t(G::gdipStartupInput)},
+    {CellKind::kGlobal, std::uint32_t(G::gdipToken)},
+    {CellKind::kGlobal, std::uint32_t(G::screenDc)},
+    {CellKind::kGlobal, std::uint32_t(G::mosaicDc)},
+    {CellKind::kGlobal, std::uint32_t(G::mosaicBitmap)},
+    {CellKind::kGlobal, std::uint32_t(G::savedBitmap)},
+    {CellKind::kGlobal, std::uint32_t(G::rowIndex)},
+    {CellKind::kGlobal, std::uint32_t(G::bmpFileBytes)},
+    {CellKind::kGlobal, std::uint32_t(G::colIndex)},
+    {CellKind::kGlobal, std::uint32_t(G::tilesDrawn)},
+    {CellKind::kGlobal, std::uint32_t(G::outputPath)},
     // the end routine's address, for SetEndRoutine
-    {CellKind::RoutineAddr, Offset(Routine::FreeGlobals)},
+    {CellKind::kRoutineAddr, Offset(Routine::FreeGlobals)},
     // window and control identifiers
-    {CellKind::WindowId, window::kMainWindow},
-    {CellKind::WindowId, window::PickDirButton},
-    {CellKind::WindowId, window::SavePathButton},
-    {CellKind::WindowId, window::StartButton},
-    {CellKind::WindowId, window::PrefixEdit},
-    {CellKind::WindowId, window::SizeEdit},
-    {CellKind::WindowId, window::SaveDialog},
-    {CellKind::WindowId, window::TilePathLabel},
-    {CellKind::WindowId, window::SavePathLabel},
-    {CellKind::WindowId, window::ProgressBar},
+    {CellKind::kWindowId, kMainWindow},
+    {CellKind::kWindowId, kPickDirButton},
+    {CellKind::kWindowId, kSavePathButton},
+    {CellKind::kWindowId, kStartButton},
+    {CellKind::kWindowId, kPrefixEdit},
+    {CellKind::kWindowId, kSizeEdit},
+    {CellKind::kWindowId, kSaveDialog},
+    {CellKind::kWindowId, kTilePathLabel},
+    {CellKind::kWindowId, kSavePathLabel},
+    {CellKind::kWindowId, kProgressBar},
     // native-call indices
-    {CellKind::NativeIndex, 0},  {CellKind::NativeIndex, 1},  {CellKind::NativeIndex, 2},
-    {CellKind::NativeIndex, 3},  {CellKind::NativeIndex, 4},  {CellKind::NativeIndex, 5},
-    {CellKind::NativeIndex, 6},  {CellKind::NativeIndex, 7},  {CellKind::NativeIndex, 8},
-    {CellKind::NativeIndex, 9},  {CellKind::NativeIndex, 10}, {CellKind::NativeIndex, 11},
-    {CellKind::NativeIndex, 12}, {CellKind::NativeIndex, 13}, {CellKind::NativeIndex, 14},
-    {CellKind::NativeIndex, 15}, {CellKind::NativeIndex, 16}, {CellKind::NativeIndex, 17},
-    {CellKind::NativeIndex, 18}, {CellKind::NativeIndex, 19},
+#define MOSALIN_NATIVE_CELL(name, entry, library, signature) {CellKind::kNativeIndex, Index(NativeId::k##name)},
+    MOSALIN_NATIVE_CALLS(MOSALIN_NATIVE_CELL)
+#undef MOSALIN_NATIVE_CELL
     // the support library of the panea commands
-    {CellKind::LibraryIndex, std::uint32_t(host::Library::Panea)},
+    {CellKind::kLibraryIndex, std::uint32_t(host::Library::Panea)},
     // the type tag of the save dialog's control reference
-    {CellKind::TypeTag, std::uint32_t(host::TypeTag::CommonDialogRef)},
+    {CellKind::kTypeTag, std::uint32_t(host::TypeTag::CommonDialogRef)},
 };
 
 inline constexpr std::uint32_t kPoolCells = sizeof(kPool) / sizeof(kPool[0]);

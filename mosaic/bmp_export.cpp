@@ -3,15 +3,15 @@
 // block and the rows, joined in one byte buffer.
 #include <cstring>
 
-#include "app/link.h"
+#include "image/link.h"
 #include "mosaic/mosaic.h"
 
 namespace mosaic {
-
-using enum image::NativeId;
 namespace {
 
 using host::Word;
+using image::native;
+using image::pool;
 
 // The platform records, as the platform lays them out.
 struct BitmapRecord {  // BITMAP, 24 bytes
@@ -63,7 +63,7 @@ host::Buffer ConcatByteBuffers(std::initializer_list<const host::BufferHeader*> 
   for (const host::BufferHeader* p : parts) total += host::BufferLength(p);
   if (total == 0 || total > 0xFFFFFFFFull - sizeof(host::BufferHeader)) return nullptr;
   auto* joined = static_cast<host::BufferHeader*>(
-      app::Svc().Allocate(static_cast<std::uint32_t>(total + sizeof(host::BufferHeader))));
+      image::Svc().Allocate(static_cast<std::uint32_t>(total + sizeof(host::BufferHeader))));
   joined->one = 1;
   joined->length = static_cast<std::uint32_t>(total);
   std::uint8_t* out = host::BufferData(joined);
@@ -77,7 +77,7 @@ host::Buffer ConcatByteBuffers(std::initializer_list<const host::BufferHeader*> 
 }
 
 host::Buffer BitmapToBmpBytes(Word bitmap) {
-  const host::Services svc = app::Svc();
+  const host::Services svc = image::Svc();
 
   // The working records, all fields zero.
   auto* bm = static_cast<BitmapRecord*>(svc.Allocate(sizeof(BitmapRecord)));
@@ -89,34 +89,33 @@ host::Buffer BitmapToBmpBytes(Word bitmap) {
   auto* header = reinterpret_cast<InfoHeader*>(info);
 
   // The bitmap's height.
-  app::Native<kGetObjectA>({bitmap, sizeof(BitmapRecord), app::Addr(bm)});
+  native.GetObjectA(bitmap, sizeof(BitmapRecord), bm);
   // A context for the two row queries; the bitmap is never selected into it.
-  Word dc = app::Native<kCreateCompatibleDC>({0});
+  Word dc = native.CreateCompatibleDC(0);
   // Format query: a depth of 0 makes the platform fill the header.
   header->size = sizeof(InfoHeader);
-  app::Native<kGetDIBitsQuery>({dc, bitmap, 0, 0, 0, app::Addr(info), 0});
+  native.GetDIBitsQuery(dc, bitmap, 0, 0, 0, info, 0);
   // The pixel buffer, as large as the query says.
   host::Buffer pixels = svc.ZeroBytes(static_cast<std::int32_t>(header->sizeImage));
   // Uncompressed, whatever the query reported.
   header->compression = 0;
   // All rows, bottom-up.
-  app::Native<kGetDIBitsFetch>({dc, bitmap, 0, static_cast<std::uint32_t>(bm->height), app::Addr(host::BufferData(pixels)),
-                   app::Addr(info), 0});
+  native.GetDIBitsFetch(dc, bitmap, 0, static_cast<std::uint32_t>(bm->height), host::BufferData(pixels), info, 0);
   // The information block: the header and the colour table the rows need.
   std::uint32_t blockSize = header->size + ColourTableBytes(*header);
   host::Buffer infoBlock = svc.ZeroBytes(static_cast<std::int32_t>(blockSize));
-  app::Native<kRtlMoveMemoryInfoHeader>({app::Addr(host::BufferData(infoBlock)), app::Addr(info), blockSize});
+  native.RtlMoveMemoryInfoHeader(host::BufferData(infoBlock), info, blockSize);
   // The file header; the sums in double precision, truncated.
   file->type = 0x4D42;  // "BM"
-  double offBits = static_cast<double>(blockSize) + app::ConstDouble<image::K::D14>();
+  double offBits = static_cast<double>(blockSize) + pool.fileHeaderBytes;
   file->offBits = static_cast<std::uint32_t>(static_cast<std::int64_t>(offBits));
   double size = offBits + static_cast<double>(header->sizeImage);
   file->size = static_cast<std::uint32_t>(static_cast<std::int64_t>(size));
   // The header buffer.
   host::Buffer fileBlock = svc.ZeroBytes(sizeof(FileHeader));
-  app::Native<kRtlMoveMemoryFileHeader>({app::Addr(host::BufferData(fileBlock)), app::Addr(file), sizeof(FileHeader)});
+  native.RtlMoveMemoryFileHeader(host::BufferData(fileBlock), file, sizeof(FileHeader));
   // The context is no longer needed.
-  app::Native<kDeleteDC>({dc});
+  native.DeleteDC(dc);
   // The file, in one buffer.
   host::Buffer result = ConcatByteBuffers({fileBlock, infoBlock, pixels});
   // Release the records and the parts.

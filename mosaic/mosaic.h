@@ -26,7 +26,7 @@ void SetInputsDisabled(std::int32_t disabled);
 
 // Which merge runs: the window's (reports its outcome, writes outputPath) or
 // the fixed-path test's (writes its fixed file, reports only a bitmap failure).
-enum class MergeKind { Window, FixedPathTest };
+enum class MergeKind { kWindow, kFixedPathTest };
 // The merge from GDI+ start-up to the written file, with the search handle the
 // caller holds (a new pattern ends whatever search it still holds).
 void ComposeAndSave(host::Word& search, MergeKind kind);

@@ -7,11 +7,11 @@
 #include <sstream>
 
 #include "host/args.h"
+#include "host/ui.h"
 #include "runtime/native_call.h"
 #include "runtime/system.h"
 #include "runtime/text_commands.h"
 #include "runtime/window_builder.h"
-#include "window/ids.h"
 
 namespace velmo {
 namespace {
@@ -411,7 +411,7 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
       if (argc < 1 || !ui_) return 0;
       ControlState* st = props_.State(args[0].high);
       const ControlLayout* spec = props_.Spec(args[0].high);
-      if (!st || !spec || spec->kind != window::KindCommonDialog) {
+      if (!st || !spec || spec->kind != host::kKindCommonDialog) {
         std::fprintf(stderr, "velmo: OpenDialog: %s is not a common dialog\n", Hex(args[0].high).c_str());
         return 0;
       }
@@ -473,7 +473,7 @@ void Host::WriteProperty(std::uint32_t, std::uint32_t control, std::uint32_t pro
   if (PropertyStore::IsTextProperty(spec->kind, property))
     text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(low | std::uint64_t(high) << 32));
   auto v = props_.Write(control, property, static_cast<std::int32_t>(low), text);
-  if (profile_.on && spec->kind == window::KindProgressBar) profile_.lastProgress = Now();
+  if (profile_.on && spec->kind == host::kKindProgressBar) profile_.lastProgress = Now();
   if (v && ui_) ui_->PropertyWritten(*spec, property, *v);
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "host/abi.h"
-#include "image/program_image.h"
+#include "image/format/program_image.h"
 #include "runtime/find_file.h"
 #include "runtime/memory.h"
 #include "runtime/picture_record.h"

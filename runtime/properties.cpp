@@ -1,6 +1,6 @@
 #include "runtime/properties.h"
 
-#include "window/ids.h"
+#include "host/ui.h"
 
 namespace velmo {
 
@@ -13,15 +13,15 @@ void PropertyStore::Reset(const WindowLayout& spec) {
 
 bool PropertyStore::IsTextProperty(std::uint32_t kind, std::uint32_t property) {
   switch (kind) {
-    case window::KindLabel:
-    case window::KindEdit:
-    case window::KindButton:
-    case window::KindWindow:
-    case window::KindGroupBox:
-      return property == window::kCaption;
-    case window::KindCommonDialog:
-      return property == window::kDialogTitle || property == window::kDialogFileName ||
-             property == window::kDialogFilter;
+    case host::kKindLabel:
+    case host::kKindEdit:
+    case host::kKindButton:
+    case host::kKindWindow:
+    case host::kKindGroupBox:
+      return property == host::kPropText;
+    case host::kKindCommonDialog:
+      return property == host::kPropDialogTitle || property == host::kPropDialogFileName ||
+             property == host::kPropDialogFilter;
     default:
       return false;
   }
@@ -41,9 +41,9 @@ std::optional<PropertyValue> PropertyStore::Write(std::uint32_t control, std::ui
   if (IsTextProperty(spec->kind, property)) {
     v.isText = true;
     v.text = text ? text : "";
-    if (spec->kind == window::KindCommonDialog) {
-      if (property == window::kDialogTitle) st->dialogTitle = v.text;
-      else if (property == window::kDialogFileName) st->dialogFileName = v.text;
+    if (spec->kind == host::kKindCommonDialog) {
+      if (property == host::kPropDialogTitle) st->dialogTitle = v.text;
+      else if (property == host::kPropDialogFileName) st->dialogFileName = v.text;
       else st->dialogFilter = v.text;
     } else {
       st->text = v.text;
@@ -51,10 +51,10 @@ std::optional<PropertyValue> PropertyStore::Write(std::uint32_t control, std::ui
     return v;
   }
   v.number = number;
-  if (property == window::kDisabled) st->disabled = number != 0;
-  else if (spec->kind == window::KindProgressBar && property == window::kProgressPosition)
+  if (property == host::kPropDisabled) st->disabled = number != 0;
+  else if (spec->kind == host::kKindProgressBar && property == host::kPropProgress)
     st->progress = number;
-  else if (spec->kind == window::KindCommonDialog && property == window::kDialogType)
+  else if (spec->kind == host::kKindCommonDialog && property == host::kPropDialogType)
     st->dialogType = static_cast<std::uint32_t>(number);
   else
     st->otherNumbers[property] = number;
@@ -69,18 +69,18 @@ std::optional<PropertyValue> PropertyStore::Read(std::uint32_t control, std::uin
   PropertyValue v;
   if (IsTextProperty(spec->kind, property)) {
     v.isText = true;
-    if (spec->kind == window::KindCommonDialog)
-      v.text = property == window::kDialogTitle      ? st.dialogTitle
-               : property == window::kDialogFileName ? st.dialogFileName
+    if (spec->kind == host::kKindCommonDialog)
+      v.text = property == host::kPropDialogTitle      ? st.dialogTitle
+               : property == host::kPropDialogFileName ? st.dialogFileName
                                                      : st.dialogFilter;
     else
       v.text = st.text;
     return v;
   }
-  if (property == window::kDisabled) v.number = st.disabled ? 1 : 0;
-  else if (spec->kind == window::KindProgressBar && property == window::kProgressPosition)
+  if (property == host::kPropDisabled) v.number = st.disabled ? 1 : 0;
+  else if (spec->kind == host::kKindProgressBar && property == host::kPropProgress)
     v.number = st.progress;
-  else if (spec->kind == window::KindCommonDialog && property == window::kDialogType)
+  else if (spec->kind == host::kKindCommonDialog && property == host::kPropDialogType)
     v.number = static_cast<std::int32_t>(st.dialogType);
   else {
     auto o = st.otherNumbers.find(property);

@@ -3,7 +3,7 @@
 #include <map>
 #include <sstream>
 
-#include "window/ids.h"
+#include "host/ui.h"
 
 namespace velmo {
 namespace {
@@ -28,8 +28,8 @@ ControlLayout FromRecord(const image::FormRecord& r) {
   c.children = r.children;
   for (const auto& e : r.events) c.events.push_back({e.event, e.handler});
   const auto& p = r.properties;
-  c.hasCaption = p.shape == image::PropertyShape::Window || p.shape == image::PropertyShape::Label ||
-                 p.shape == image::PropertyShape::Button;
+  c.hasCaption = p.shape == image::PropertyShape::kWindow || p.shape == image::PropertyShape::kLabel ||
+                 p.shape == image::PropertyShape::kButton;
   c.caption = p.caption;
   c.values = p.values;
   return c;
@@ -45,7 +45,7 @@ std::optional<WindowLayout> BuildWindowLayout(const image::Form& form, std::uint
   };
   if (form.windowId != windowId)
     return fail("the form describes window " + Hex(form.windowId) + ", not " + Hex(windowId));
-  if (form.records.empty() || form.records[0].kind != window::KindWindow)
+  if (form.records.empty() || form.records[0].kind != host::kKindWindow)
     return fail("the form's first record is not the window's own");
 
   WindowLayout spec;

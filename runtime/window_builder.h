@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "image/form_segment.h"
+#include "image/format/form_segment.h"
 #include "runtime/ui/window_layout.h"
 
 namespace velmo {

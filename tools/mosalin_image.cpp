@@ -20,12 +20,13 @@
 #include <vector>
 
 #include "host/abi.h"
-#include "image/byte_io.h"
+#include "host/ui.h"
 #include "image/const_pool.h"
+#include "image/form_table.h"
+#include "image/format/byte_io.h"
+#include "image/format/program_image.h"
 #include "image/link_area.h"
-#include "image/program_image.h"
-#include "window/form_table.h"
-#include "window/ids.h"
+#include "image/program_layout.h"
 
 namespace {
 
@@ -98,13 +99,13 @@ const char* SlotName(std::uint32_t offset) {
 
 const char* KindName(std::uint32_t kind) {
   switch (kind) {
-    case window::KindWindow: return "window";
-    case window::KindEdit: return "edit box";
-    case window::KindGroupBox: return "group box";
-    case window::KindLabel: return "label";
-    case window::KindButton: return "button";
-    case window::KindProgressBar: return "progress bar";
-    case window::KindCommonDialog: return "common dialog";
+    case host::kKindWindow: return "window";
+    case host::kKindEdit: return "edit box";
+    case host::kKindGroupBox: return "group box";
+    case host::kKindLabel: return "label";
+    case host::kKindButton: return "button";
+    case host::kKindProgressBar: return "progress bar";
+    case host::kKindCommonDialog: return "common dialog";
     default: return "unknown kind";
   }
 }
@@ -128,7 +129,7 @@ std::string ConstAt(const image::ProgramImage& img, std::uint32_t offset) {
     for (const auto& it : image::ConstItems()) {
       if (it.offset != offset) continue;
       switch (it.kind) {
-        case image::ConstKind::Double: {
+        case image::ConstKind::kDouble: {
           auto bits = std::uint64_t(image::Get32(bytes, offset)) |
                       std::uint64_t(image::Get32(bytes, offset + 4)) << 32;
           // The shortest form that reads back as the same double.
@@ -140,11 +141,11 @@ std::string ConstAt(const image::ProgramImage& img, std::uint32_t offset) {
           }
           return std::string("double ") + buf;
         }
-        case image::ConstKind::EmptyBuffer:
+        case image::ConstKind::kEmptyBuffer:
           return "byte buffer {" + std::to_string(image::Get32(bytes, offset)) + ", " +
                  std::to_string(image::Get32(bytes, offset + 4)) + "} (the empty buffer)";
-        case image::ConstKind::Gap: return "gap of " + std::to_string(it.size) + " zero bytes";
-        case image::ConstKind::Text: break;
+        case image::ConstKind::kGap: return "gap of " + std::to_string(it.size) + " zero bytes";
+        case image::ConstKind::kText: break;
       }
     }
   }
@@ -279,8 +280,8 @@ void ShowForm(const image::ProgramImage& img) {
                 r.name.empty() ? "(no name)" : Utf8(r.name).c_str());
     const std::string parent = i == 0 ? "-" : r.parent ? Hex(r.parent) + " " + ControlName(img, r.parent) : "the window";
     std::printf("      at (%d, %d) size %d x %d  flags %s%s%s  parent %s\n", r.left, r.top, r.width, r.height,
-                Hex(r.flags).c_str(), r.flags & window::kFlagVisible ? " visible" : "",
-                r.flags & window::kFlagTabStop ? " tab-stop" : "", parent.c_str());
+                Hex(r.flags).c_str(), r.flags & image::kFlagVisible ? " visible" : "",
+                r.flags & image::kFlagTabStop ? " tab-stop" : "", parent.c_str());
     if (!r.children.empty()) {
       std::printf("      children:");
       for (auto c : r.children) std::printf(" %s", ControlName(img, c).c_str());
@@ -292,9 +293,9 @@ void ShowForm(const image::ProgramImage& img) {
                   name.c_str());
     }
     const auto& p = r.properties;
-    if (p.shape == image::PropertyShape::None) {
+    if (p.shape == image::PropertyShape::kNone) {
       std::printf("      properties: none (the kind's defaults)\n");
-    } else if (p.shape == image::PropertyShape::Raw) {
+    } else if (p.shape == image::PropertyShape::kRaw) {
       std::printf("      properties: %zu bytes undecoded\n", p.raw.size());
     } else {
       std::printf("      properties:");

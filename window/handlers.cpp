@@ -2,23 +2,23 @@
 
 #include <cstring>
 
-#include "app/link.h"
-#include "app/texts.h"
+#include "host/ui.h"
+#include "image/link.h"
+#include "image/texts.h"
 #include "mosaic/mosaic.h"
 
 namespace window {
 namespace {
 
-using app::G;
 using host::Word;
-
-
+using image::g;
+using image::pool;
 
 // Whether the text ends in ".bmp", without regard to case. A '.' can never
 // be the second byte of a double-byte character, so the last four bytes are
 // compared as they are.
 bool EndsWithBmp(const char* name) {
-  const char* suffix = app::ConstText<image::K::BmpSuffix>();
+  const char* suffix = pool.bmpSuffix;
   std::size_t n = host::TextLen(name), k = host::TextLen(suffix);
   if (n < k) return false;
   for (std::size_t i = 0; i < k; ++i) {
@@ -32,23 +32,23 @@ bool EndsWithBmp(const char* name) {
 }  // namespace
 
 void OnWindowCreated() {
-  app::SetInt<G::colIndex>(-1);
-  app::SetInt<G::rowIndex>(-1);
-  app::SetInt<G::tilesDrawn>(0);
+  g.colIndex = -1;
+  g.rowIndex = -1;
+  g.tilesDrawn = 0;
 }
 
 void OnStartMergeClick() {
-  const host::Services svc = app::Svc();
+  const host::Services svc = image::Svc();
   mosaic::SetInputsDisabled(1);
-  host::Text fileName = app::ReadText<SaveDialog>(kDialogFileName);
-  const bool chosen = !host::TextEqual(fileName, app::ConstText<image::K::Empty>());
+  host::Text fileName = image::ReadText<image::kSaveDialog>(host::kPropDialogFileName);
+  const bool chosen = !host::TextEqual(fileName, pool.empty);
   svc.Free(fileName);
   if (chosen) {
-    if (app::Int<G::mosaicEdge>() <= 0) {
+    if (g.mosaicEdge <= 0) {
       // No tile directory accepted yet: there is nothing to merge, and an
       // empty picture written over the output and reported as saved would
       // mislead. Ask for a directory instead.
-      svc.ShowMessage(app::ConstText<image::K::WrongDir>(), host::kStyleError);
+      svc.ShowMessage(pool.wrongDir, host::kStyleError);
     } else {
       mosaic::MergeTiles();
     }
@@ -57,53 +57,53 @@ void OnStartMergeClick() {
 }
 
 void OnPickTileDirClick() {
-  const host::Services svc = app::Svc();
+  const host::Services svc = image::Svc();
   Word search = 0;
 
   // What a start merges now. A pick that is rejected or cancelled puts it
   // back, so that a later start merges what the window still shows and never
   // the rejected directory at the old size.
-  host::Text keptDir = app::JoinTexts({app::TextVar<G::tileDir>()});
-  host::Text keptPrefix = app::JoinTexts({app::TextVar<G::tilePrefix>()});
-  const std::int32_t keptGridSize = app::Int<G::gridSize>();
+  host::Text keptDir = image::JoinTexts({g.tileDir});
+  host::Text keptPrefix = image::JoinTexts({g.tilePrefix});
+  const std::int32_t keptGridSize = g.gridSize;
   bool accepted = false;
 
   // The directory from the folder browser (empty when cancelled).
-  app::Assign<G::tileDir>(svc.BrowseFolder(app::PaneaLibrary(), app::ConstText<image::K::FolderPrompt>()));
+  g.tileDir.Replace(svc.BrowseFolder(image::PaneaLibrary(), pool.folderPrompt));
   // Its own name, after the last backslash: the tile prefix.
   mosaic::DeriveTilePrefix();
 
   do {
     // The name must contain a lowercase "x".
-    if (svc.FindText(app::TextVar<G::tilePrefix>(), app::ConstText<image::K::LetterX>()) == -1) {
-      svc.ShowMessage(app::ConstText<image::K::WrongDir>(), host::kStyleError);
+    if (svc.FindText(g.tilePrefix, pool.letterX) == -1) {
+      svc.ShowMessage(pool.wrongDir, host::kStyleError);
       break;
     }
     // Count the entries the search returns, less "." and "..".
     mosaic::CountRowDirectories(search);
     // No row directories. A directory the search cannot read returns no
     // entry at all, not even "." and "..", and so counts -2: no data either.
-    if (app::Int<G::gridSize>() <= 0) {
-      svc.ShowMessage(app::ConstText<image::K::NoTiles>(), host::kStyleError);
+    if (g.gridSize <= 0) {
+      svc.ShowMessage(pool.noTiles, host::kStyleError);
       break;
     }
     accepted = true;
     // The prefix, shown once the directory is accepted, so that the window
     // never shows a directory that a start would not merge.
-    app::WriteText<PrefixEdit>(kCaption, app::TextVar<G::tilePrefix>());
+    image::WriteText<image::kPrefixEdit>(host::kPropText, g.tilePrefix);
     // The picture's side.
-    app::SetInt<G::tileEdge>(256);
+    g.tileEdge = 256;
     mosaic::SetMosaicEdge();
     // Size and path.
-    host::Text a = svc.ToText(app::Int<G::mosaicEdge>());
-    host::Text b = svc.ToText(app::Int<G::mosaicEdge>());
-    host::Text s = app::JoinTexts({a, app::ConstText<image::K::Star>(), b});
+    host::Text a = svc.ToText(static_cast<std::int32_t>(g.mosaicEdge));
+    host::Text b = svc.ToText(static_cast<std::int32_t>(g.mosaicEdge));
+    host::Text s = image::JoinTexts({a, pool.star, b});
     svc.Free(a);
     svc.Free(b);
-    app::WriteText<SizeEdit>(kCaption, s);
+    image::WriteText<image::kSizeEdit>(host::kPropText, s);
     svc.Free(s);
-    host::Text t = app::JoinTexts({app::ConstText<image::K::TilePathLabel>(), app::TextVar<G::tileDir>()});
-    app::WriteText<TilePathLabel>(kCaption, t);
+    host::Text t = image::JoinTexts({pool.tilePathLabel, g.tileDir});
+    image::WriteText<image::kTilePathLabel>(host::kPropText, t);
     svc.Free(t);
   } while (false);
 
@@ -111,9 +111,9 @@ void OnPickTileDirClick() {
     svc.Free(keptDir);
     svc.Free(keptPrefix);
   } else {
-    app::Assign<G::tileDir>(keptDir);
-    app::Assign<G::tilePrefix>(keptPrefix);
-    app::SetInt<G::gridSize>(keptGridSize);
+    g.tileDir.Replace(keptDir);
+    g.tilePrefix.Replace(keptPrefix);
+    g.gridSize = keptGridSize;
   }
 
   // The search ends here, also when none was begun.
@@ -121,24 +121,24 @@ void OnPickTileDirClick() {
 }
 
 void OnPickSavePathClick() {
-  const host::Services svc = app::Svc();
-  app::WriteInt<SaveDialog>(kDialogType, 1);
-  app::WriteText<SaveDialog>(kDialogTitle, app::ConstText<image::K::SavePrompt>());
-  app::WriteText<SaveDialog>(kDialogFilter, app::ConstText<image::K::SaveFilter>());
-  svc.OpenDialog(app::Id<kMainWindow>(), app::Id<SaveDialog>(), app::DialogRefTag());
-  host::Text name = app::ReadText<SaveDialog>(kDialogFileName);
+  const host::Services svc = image::Svc();
+  image::WriteInt<image::kSaveDialog>(host::kPropDialogType, 1);
+  image::WriteText<image::kSaveDialog>(host::kPropDialogTitle, pool.savePrompt);
+  image::WriteText<image::kSaveDialog>(host::kPropDialogFilter, pool.saveFilter);
+  svc.OpenDialog(image::Id<image::kMainWindow>(), image::Id<image::kSaveDialog>(), image::DialogRefTag());
+  host::Text name = image::ReadText<image::kSaveDialog>(host::kPropDialogFileName);
   // ".bmp" is appended unless the name already ends in it, so that choosing
   // an existing big.bmp saves to big.bmp and not to big.bmp.bmp.
-  host::Text path = EndsWithBmp(name) ? app::JoinTexts({name}) : app::JoinTexts({name, app::ConstText<image::K::BmpSuffix>()});
+  host::Text path = EndsWithBmp(name) ? image::JoinTexts({name}) : image::JoinTexts({name, pool.bmpSuffix});
   svc.Free(name);
-  app::Assign<G::outputPath>(path);
-  host::Text s = app::JoinTexts({app::ConstText<image::K::SavePathLabel>(), app::TextVar<G::outputPath>()});
-  app::WriteText<SavePathLabel>(kCaption, s);
+  g.outputPath.Replace(path);
+  host::Text s = image::JoinTexts({pool.savePathLabel, g.outputPath});
+  image::WriteText<image::kSavePathLabel>(host::kPropText, s);
   svc.Free(s);
 }
 
 void OnAboutLabelPress(std::int32_t, std::int32_t, std::int32_t) {
-  app::Svc().OpenTarget(app::PaneaLibrary(), app::ConstText<image::K::AuthorUrl>());
+  image::Svc().OpenTarget(image::PaneaLibrary(), pool.authorUrl);
 }
 
 }  // namespace window

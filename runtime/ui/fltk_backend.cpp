@@ -54,7 +54,7 @@
 #include "platform/paths.h"
 #include "runtime/ui/dialog_filter.h"
 #include "runtime/ui/icon.h"
-#include "runtime/ui/kinds.h"
+#include "host/ui.h"
 
 namespace velmo {
 namespace {
@@ -104,7 +104,7 @@ class LabelBox : public Fl_Box {
   int handle(int event) override {
     if (event == FL_PUSH && Fl::event_button() == FL_LEFT_MOUSE) {
       const std::int32_t args[3] = {Fl::event_x() - x(), Fl::event_y() - y(), ModifierState()};
-      owner_->Deliver(id_, ui::kEventLeftButtonDown, args, 3);
+      owner_->Deliver(id_, host::kEventLeftButtonDown, args, 3);
       return 1;
     }
     return Fl_Box::handle(event);
@@ -125,7 +125,7 @@ class ControlButton : public Fl_Button {
  private:
   static void Clicked(Fl_Widget* w, void*) {
     auto* self = static_cast<ControlButton*>(w);
-    self->owner_->Deliver(self->id_, ui::kEventClicked, nullptr, 0);
+    self->owner_->Deliver(self->id_, host::kEventClicked, nullptr, 0);
   }
   std::uint32_t id_;
   FltkBackend* owner_;
@@ -349,26 +349,26 @@ void FltkBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
     Fl_Widget* w = nullptr;
     const int x = c.absLeft, y = c.absTop, cw = c.width, ch = c.height;
     switch (c.kind) {
-      case ui::kKindGroupBox: {
+      case host::kKindGroupBox: {
         auto* g = new Fl_Group(x, y, cw, ch);
         g->end();
         g->box(FL_ENGRAVED_FRAME);
         w = g;
         break;
       }
-      case ui::kKindLabel: {
+      case host::kKindLabel: {
         auto* label = new LabelBox(x, y, cw, ch, c.id, this);
         label->SetCaption(DisplayText(c.caption));
         w = label;
         break;
       }
-      case ui::kKindButton: {
+      case host::kKindButton: {
         auto* button = new ControlButton(x, y, cw, ch, c.id, this);
         button->copy_label(DisplayText(c.caption).c_str());
         w = button;
         break;
       }
-      case ui::kKindEdit: {
+      case host::kKindEdit: {
         auto* input = new Fl_Input(x, y, cw, ch);
         input->when(FL_WHEN_NEVER);
         input->textfont(FL_HELVETICA);
@@ -376,10 +376,10 @@ void FltkBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
         w = input;
         break;
       }
-      case ui::kKindProgressBar: {
+      case host::kKindProgressBar: {
         auto* bar = new Fl_Progress(x, y, cw, ch);
         bar->minimum(0);
-        bar->maximum(ui::kProgressMaximum);
+        bar->maximum(host::kProgressMaximum);
         bar->value(0);
         bar->selection_color(fl_rgb_color(6, 176, 37));
         w = bar;
@@ -389,9 +389,9 @@ void FltkBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
         continue;
     }
     w->labelfont(FL_HELVETICA);
-    if (c.kind != ui::kKindLabel) w->labelsize(kFontSize);
+    if (c.kind != host::kKindLabel) w->labelsize(kFontSize);
     // A group box only passes the focus on to its children.
-    if (!c.tabStop() && c.kind != ui::kKindGroupBox) w->clear_visible_focus();
+    if (!c.tabStop() && c.kind != host::kKindGroupBox) w->clear_visible_focus();
     if (!c.visible()) w->hide();
     widgets_[c.id] = w;
     kinds_[c.id] = c.kind;
@@ -400,7 +400,7 @@ void FltkBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
     Fl_Widget* w = WidgetFor(c.id);
     if (!w) continue;
     Fl_Group* parent = window_.get();
-    if (c.parent != 0 && kinds_.count(c.parent) && kinds_[c.parent] == ui::kKindGroupBox)
+    if (c.parent != 0 && kinds_.count(c.parent) && kinds_[c.parent] == host::kKindGroupBox)
       parent = static_cast<Fl_Group*>(WidgetFor(c.parent));
     parent->add(w);
   }
@@ -408,7 +408,7 @@ void FltkBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
 
   window_->show();
   Fl::flush();
-  Deliver(spec.window.id, ui::kEventCreated, nullptr, 0);
+  Deliver(spec.window.id, host::kEventCreated, nullptr, 0);
 }
 
 void FltkBackend::RunMessageLoop() {
@@ -427,18 +427,18 @@ void FltkBackend::PropertyWritten(const ControlLayout& control, std::uint32_t pr
   if (!w) return;
   const std::uint32_t kind = kinds_[control.id];
   switch (property) {
-    case ui::kPropDisabled:
+    case host::kPropDisabled:
       if (value.isText) return;
       if (value.number != 0)
         w->deactivate();
       else
         w->activate();
       break;
-    case ui::kPropText:
+    case host::kPropText:
       if (!value.isText) return;
-      if (kind == ui::kKindLabel)
+      if (kind == host::kKindLabel)
         static_cast<LabelBox*>(w)->SetCaption(DisplayText(value.text));
-      else if (kind == ui::kKindEdit) {
+      else if (kind == host::kKindEdit) {
         auto* input = static_cast<Fl_Input*>(w);
         input->value(platform::AnsiToUtf8(value.text).c_str());
         // An edit box scrolls to show its cursor, which value() puts at the
@@ -448,10 +448,10 @@ void FltkBackend::PropertyWritten(const ControlLayout& control, std::uint32_t pr
       } else
         return;
       break;
-    case ui::kPropProgress:
-      if (kind != ui::kKindProgressBar || value.isText) return;
+    case host::kPropProgress:
+      if (kind != host::kKindProgressBar || value.isText) return;
       static_cast<Fl_Progress*>(w)->value(
-          static_cast<float>(std::clamp(value.number, 0, ui::kProgressMaximum)));
+          static_cast<float>(std::clamp(value.number, 0, host::kProgressMaximum)));
       break;
     default: return;
   }

@@ -74,7 +74,7 @@
 #include <thread>
 
 #include "runtime/system.h"
-#include "runtime/ui/kinds.h"
+#include "host/ui.h"
 
 namespace velmo {
 namespace {
@@ -239,11 +239,11 @@ void ScriptedBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink)
       Fail(LineError(scenario_.source, action.line, "the window has no control named " + quoted));
       return;
     }
-    if (action.kind == ScenarioAction::Kind::kClick && found->kind != ui::kKindButton) {
+    if (action.kind == ScenarioAction::Kind::kClick && found->kind != host::kKindButton) {
       Fail(LineError(scenario_.source, action.line, quoted + " is not a button"));
       return;
     }
-    if (action.kind == ScenarioAction::Kind::kPress && found->kind == ui::kKindCommonDialog) {
+    if (action.kind == ScenarioAction::Kind::kPress && found->kind == host::kKindCommonDialog) {
       Fail(LineError(scenario_.source, action.line, quoted + " has no area on the screen"));
       return;
     }
@@ -252,7 +252,7 @@ void ScriptedBackend::CreateMainWindow(const WindowLayout& spec, EventSink sink)
   for (const ControlLayout& c : spec.controls) disabled_[c.id] = false;
 
   Emit("window-created");
-  if (sink_) sink_(spec.window.id, ui::kEventCreated, nullptr, 0);
+  if (sink_) sink_(spec.window.id, host::kEventCreated, nullptr, 0);
 }
 
 void ScriptedBackend::RunMessageLoop() {
@@ -284,16 +284,16 @@ void ScriptedBackend::Play(const ScenarioAction& action) {
   }
   if (!sink_) return;
   if (action.kind == ScenarioAction::Kind::kClick) {
-    sink_(target.id, ui::kEventClicked, nullptr, 0);
+    sink_(target.id, host::kEventClicked, nullptr, 0);
   } else {
     const std::int32_t args[3] = {target.width / 2, target.height / 2, 0};
-    sink_(target.id, ui::kEventLeftButtonDown, args, 3);
+    sink_(target.id, host::kEventLeftButtonDown, args, 3);
   }
 }
 
 void ScriptedBackend::PropertyWritten(const ControlLayout& control, std::uint32_t property,
                                       const PropertyValue& value) {
-  if (property == ui::kPropDisabled && !value.isText) disabled_[control.id] = value.number != 0;
+  if (property == host::kPropDisabled && !value.isText) disabled_[control.id] = value.number != 0;
   std::string shown = value.isText ? EscapeTranscriptValue(sys::AnsiToUtf8(value.text))
                                    : std::to_string(value.number);
   Emit("set " + NameOf(control) + " " + std::to_string(property) + " " + shown);

@@ -49,7 +49,7 @@
 #include <vector>
 
 #include "runtime/ui/backend.h"
-#include "runtime/ui/kinds.h"
+#include "host/ui.h"
 
 // This module's own base address: velmo.vxr, which holds the window procedure.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -325,28 +325,28 @@ void Win32Backend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
     DWORD extended = 0;
     std::string text;
     switch (c.kind) {
-      case ui::kKindGroupBox:
+      case host::kKindGroupBox:
         windowClass = "BUTTON";
         style |= BS_GROUPBOX;
         break;
-      case ui::kKindLabel:
+      case host::kKindLabel:
         windowClass = "STATIC";
         // Paths may contain '&': no mnemonic prefix.
         style |= SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY;
         text = c.caption;
         break;
-      case ui::kKindButton:
+      case host::kKindButton:
         windowClass = "BUTTON";
         style |= BS_PUSHBUTTON;
         text = c.caption;
         break;
-      case ui::kKindEdit:
+      case host::kKindEdit:
         windowClass = "EDIT";
         style |= ES_LEFT | ES_AUTOHSCROLL;
         extended |= WS_EX_CLIENTEDGE;
         text = c.caption;
         break;
-      case ui::kKindProgressBar:
+      case host::kKindProgressBar:
         windowClass = PROGRESS_CLASSA;
         break;
       default:  // the common dialog, and kinds this window does not use
@@ -362,11 +362,11 @@ void Win32Backend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
       continue;
     }
     HFONT font = font_;
-    if (c.kind == ui::kKindLabel) {
+    if (c.kind == host::kKindLabel) {
       font = LabelFont(text, c.height);
       SetWindowSubclass(h, LabelProc, c.id, reinterpret_cast<DWORD_PTR>(this));
-    } else if (c.kind == ui::kKindProgressBar) {
-      SendMessageA(h, PBM_SETRANGE32, 0, ui::kProgressMaximum);
+    } else if (c.kind == host::kKindProgressBar) {
+      SendMessageA(h, PBM_SETRANGE32, 0, host::kProgressMaximum);
       SendMessageA(h, PBM_SETPOS, 0, 0);
     }
     SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -379,7 +379,7 @@ void Win32Backend::CreateMainWindow(const WindowLayout& spec, EventSink sink) {
   ShowWindow(window_, SW_SHOWDEFAULT);
   UpdateWindow(window_);
   if (GetActiveWindow() == window_ && !IsChild(window_, GetFocus())) FocusFirstControl();
-  Deliver(spec.window.id, ui::kEventCreated, nullptr, 0);
+  Deliver(spec.window.id, host::kEventCreated, nullptr, 0);
 }
 
 void Win32Backend::FocusFirstControl() {
@@ -422,8 +422,8 @@ LRESULT Win32Backend::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
       // IDCANCEL and IDOK without a control window, and are ignored.
       if (HIWORD(wParam) != BN_CLICKED || !lParam) break;
       auto it = ids_.find(reinterpret_cast<HWND>(lParam));
-      if (it == ids_.end() || controls_[it->second].kind != ui::kKindButton) break;
-      Deliver(it->second, ui::kEventClicked, nullptr, 0);
+      if (it == ids_.end() || controls_[it->second].kind != host::kKindButton) break;
+      Deliver(it->second, host::kEventClicked, nullptr, 0);
       return 0;
     }
     case WM_ACTIVATE:
@@ -470,7 +470,7 @@ LRESULT CALLBACK Win32Backend::LabelProc(HWND hwnd, UINT message, WPARAM wParam,
   if (message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK) {
     const std::int32_t args[3] = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), ModifierState(wParam)};
     reinterpret_cast<Win32Backend*>(self)->Deliver(static_cast<std::uint32_t>(id),
-                                                   ui::kEventLeftButtonDown, args, 3);
+                                                   host::kEventLeftButtonDown, args, 3);
   } else if (message == WM_NCDESTROY) {
     RemoveWindowSubclass(hwnd, LabelProc, id);
   }
@@ -482,14 +482,14 @@ void Win32Backend::SetProgressAtOnce(HWND bar, int position) {
   // which do not come while a merge runs inside a click; a move down is
   // drawn at once (PBS_SMOOTHREVERSE is not set). So every position is
   // reached from one step above; the full bar from a range stretched by one.
-  if (position < ui::kProgressMaximum) {
+  if (position < host::kProgressMaximum) {
     SendMessageA(bar, PBM_SETPOS, position + 1, 0);
     SendMessageA(bar, PBM_SETPOS, position, 0);
   } else {
-    SendMessageA(bar, PBM_SETRANGE32, 0, ui::kProgressMaximum + 1);
-    SendMessageA(bar, PBM_SETPOS, ui::kProgressMaximum + 1, 0);
-    SendMessageA(bar, PBM_SETPOS, ui::kProgressMaximum, 0);
-    SendMessageA(bar, PBM_SETRANGE32, 0, ui::kProgressMaximum);
+    SendMessageA(bar, PBM_SETRANGE32, 0, host::kProgressMaximum + 1);
+    SendMessageA(bar, PBM_SETPOS, host::kProgressMaximum + 1, 0);
+    SendMessageA(bar, PBM_SETPOS, host::kProgressMaximum, 0);
+    SendMessageA(bar, PBM_SETRANGE32, 0, host::kProgressMaximum);
   }
 }
 
@@ -499,7 +499,7 @@ void Win32Backend::PropertyWritten(const ControlLayout& control, std::uint32_t p
   if (it == controls_.end()) return;
   Control& c = it->second;
   switch (property) {
-    case ui::kPropDisabled: {
+    case host::kPropDisabled: {
       if (value.isText) return;
       // Disabling the control with the keyboard focus leaves the focus
       // nowhere, and the keys then reach no control. A merge disables the
@@ -515,18 +515,18 @@ void Win32Backend::PropertyWritten(const ControlLayout& control, std::uint32_t p
       }
       break;
     }
-    case ui::kPropText:
-      if (!value.isText || (c.kind != ui::kKindLabel && c.kind != ui::kKindEdit)) return;
-      if (c.kind == ui::kKindLabel) {
+    case host::kPropText:
+      if (!value.isText || (c.kind != host::kKindLabel && c.kind != host::kKindEdit)) return;
+      if (c.kind == host::kKindLabel) {
         HFONT font = LabelFont(value.text, c.height);
         if (reinterpret_cast<HFONT>(SendMessageA(c.hwnd, WM_GETFONT, 0, 0)) != font)
           SendMessageA(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
       }
       SetWindowTextA(c.hwnd, value.text.c_str());
       break;
-    case ui::kPropProgress: {
-      if (c.kind != ui::kKindProgressBar || value.isText) return;
-      SetProgressAtOnce(c.hwnd, std::clamp(value.number, 0, ui::kProgressMaximum));
+    case host::kPropProgress: {
+      if (c.kind != host::kKindProgressBar || value.isText) return;
+      SetProgressAtOnce(c.hwnd, std::clamp(value.number, 0, host::kProgressMaximum));
       // A long merge calls no GetMessage; peeking (without removing
       // anything) keeps the system from taking the window for hung and
       // replacing it with a ghost, which would hide the bar.

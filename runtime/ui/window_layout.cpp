@@ -9,13 +9,4 @@ const ControlLayout* WindowLayout::Find(std::uint32_t id) const {
   return nullptr;
 }
 
-// Names are compared byte for byte, as stored; the window's own record has no
-// name and is never found this way.
-const ControlLayout* WindowLayout::FindByName(const std::string& ansiName) const {
-  if (ansiName.empty()) return nullptr;
-  for (const ControlLayout& c : controls)
-    if (c.name == ansiName) return &c;
-  return nullptr;
-}
-
 }  // namespace velmo

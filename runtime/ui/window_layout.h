@@ -35,7 +35,6 @@ struct WindowLayout {
   ControlLayout window;                 // the window's own record (left/top = screen position)
   std::vector<ControlLayout> controls;  // in stored order
   const ControlLayout* Find(std::uint32_t id) const;
-  const ControlLayout* FindByName(const std::string& ansiName) const;
 };
 
 }  // namespace velmo

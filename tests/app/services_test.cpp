@@ -4,14 +4,13 @@
 
 #include <cstring>
 
-#include "app/link.h"
+#include "host/ui.h"
+#include "image/link.h"
 #include "tests/support/fake_host.h"
 
 using testing_host::FakeHost;
 
 namespace {
-
-using enum image::NativeId;
 
 std::uint64_t Join(const host::ArgRecord& a) { return host::Value64(a); }
 
@@ -20,7 +19,7 @@ TEST(SupportCommands, TextSearchPassesTextTextOmittedFalse) {
   h.Bind();
   const char* hay = "Z:\\maps\\2x";
   h.commandResult = static_cast<std::uint32_t>(-1);
-  EXPECT_EQ(app::Svc().FindTextBack(hay, "\\"), -1);
+  EXPECT_EQ(image::Svc().FindTextBack(hay, "\\"), -1);
   EXPECT_EQ(h.calls.back(), "CallCoreCommand 0x14c argc=4");
   ASSERT_EQ(h.lastArgs.size(), 4u);
   EXPECT_EQ(h.lastArgs[0].tag, 0x80000004u);
@@ -36,7 +35,7 @@ TEST(SupportCommands, TextSearchPassesTextTextOmittedFalse) {
 TEST(SupportCommands, NullTextIsPassedAsTheEmptyText) {
   FakeHost h;
   h.Bind();
-  app::Svc().TextLength(nullptr);
+  image::Svc().TextLength(nullptr);
   ASSERT_EQ(h.lastArgs.size(), 1u);
   const char* t = host::AsText(h.lastArgs[0]);
   ASSERT_NE(t, nullptr);
@@ -46,22 +45,22 @@ TEST(SupportCommands, NullTextIsPassedAsTheEmptyText) {
 TEST(SupportCommands, NumbersAndBuffersCarryTheirTags) {
   FakeHost h;
   h.Bind();
-  app::Svc().ToText(2.0 - 1.0);
+  image::Svc().ToText(2.0 - 1.0);
   ASSERT_EQ(h.lastArgs.size(), 1u);
   EXPECT_EQ(h.lastArgs[0].tag, 0x80000601u);
   EXPECT_EQ(host::AsDouble(h.lastArgs[0]), 1.0);
 
-  app::Svc().ToText(std::int32_t{-512});
+  image::Svc().ToText(std::int32_t{-512});
   EXPECT_EQ(h.lastArgs[0].tag, 0x80000301u);
   EXPECT_EQ(static_cast<std::int32_t>(h.lastArgs[0].low), -512);
 
-  const host::BufferHeader* empty = app::ConstBuffer<image::K::EmptyBuffer>();
-  app::Svc().WriteBytes("out.bmp", empty);
+  const host::BufferHeader* empty = image::pool.emptyBuffer;
+  image::Svc().WriteBytes("out.bmp", empty);
   EXPECT_EQ(h.calls.back(), "CallCoreCommand 0x26c argc=2");
   EXPECT_EQ(h.lastArgs[1].tag, 0x80000005u);
   EXPECT_EQ(host::AsBuffer(h.lastArgs[1]), empty);
 
-  app::Svc().ShowMessage("m", 0x40);
+  image::Svc().ShowMessage("m", 0x40);
   ASSERT_EQ(h.lastArgs.size(), 3u);
   EXPECT_EQ(h.lastArgs[1].low, 0x40u);
   EXPECT_EQ(h.lastArgs[2].tag, 0u);
@@ -70,8 +69,8 @@ TEST(SupportCommands, NumbersAndBuffersCarryTheirTags) {
 TEST(SupportCommands, DialogReferenceCarriesWindowControlAndTag) {
   FakeHost h;
   h.Bind();
-  app::Svc().OpenDialog(app::Id<window::kMainWindow>(), app::Id<window::SaveDialog>(),
-                        app::DialogRefTag());
+  image::Svc().OpenDialog(image::Id<image::kMainWindow>(), image::Id<image::kSaveDialog>(),
+                        image::DialogRefTag());
   ASSERT_EQ(h.lastArgs.size(), 1u);
   EXPECT_EQ(h.lastArgs[0].low, 0x52010001u);
   EXPECT_EQ(h.lastArgs[0].high, 0x1601029Eu);
@@ -81,10 +80,10 @@ TEST(SupportCommands, DialogReferenceCarriesWindowControlAndTag) {
 TEST(SupportCommands, PaneaCommandsGoToTheBoundLibrary) {
   FakeHost h;
   h.Bind();
-  app::Svc().BrowseFolder(app::PaneaLibrary(), "prompt");
+  image::Svc().BrowseFolder(image::PaneaLibrary(), "prompt");
   EXPECT_EQ(h.calls.back(), "CallLibraryCommand 1 0x8 argc=2");
   EXPECT_EQ(h.lastArgs[1].tag, 0u);
-  app::Svc().OpenTarget(app::PaneaLibrary(), "http://x");
+  image::Svc().OpenTarget(image::PaneaLibrary(), "http://x");
   EXPECT_EQ(h.calls.back(), "CallLibraryCommand 1 0x18 argc=4");
   EXPECT_EQ(h.lastArgs[0].tag, 0u);
   EXPECT_STREQ(host::AsText(h.lastArgs[1]), "http://x");
@@ -95,17 +94,17 @@ TEST(SupportCommands, PaneaCommandsGoToTheBoundLibrary) {
 TEST(Properties, WritesPassIndexMinusOneAndTheValueWords) {
   FakeHost h;
   h.Bind();
-  app::WriteInt<window::ProgressBar>(window::kProgressPosition, 120);
+  image::WriteInt<image::kProgressBar>(host::kPropProgress, 120);
   EXPECT_EQ(h.calls.back(), "WriteProperty 0x52010001 0x160102ac 13 -1 0x78 0x0");
-  app::WriteInt<window::StartButton>(window::kDisabled, 1);
+  image::WriteInt<image::kStartButton>(host::kPropDisabled, 1);
   EXPECT_EQ(h.calls.back(), "WriteProperty 0x52010001 0x160102ab 6 -1 0x1 0x0");
 }
 
 TEST(NativeCalls, PassTheBoundIndexAndTheArgumentCount) {
   FakeHost h;
-  h.Renumber(image::CellKind::NativeIndex, 3, 33);
+  h.Renumber(image::CellKind::kNativeIndex, 3, 33);
   h.Bind();
-  app::Native<kCreateCompatibleBitmap>({1, 256, 256});
+  image::native.CreateCompatibleBitmap(1, 256, 256);
   EXPECT_EQ(h.calls.back(), "CallNative 33 argc=3");
 }
 

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/link.h"
 #include "app/start.h"
+#include "image/link.h"
 #include "tests/support/fake_host.h"
 
 using testing_host::FakeHost;
@@ -18,7 +18,7 @@ namespace {
 using enum image::NativeId;
 
 host::Text Owned(FakeHost& h, const char* s) {
-  auto* p = static_cast<char*>(app::Svc().Allocate(static_cast<std::uint32_t>(std::strlen(s) + 1)));
+  auto* p = static_cast<char*>(image::Svc().Allocate(static_cast<std::uint32_t>(std::strlen(s) + 1)));
   std::strcpy(p, s);
   (void)h;
   return p;
@@ -62,7 +62,7 @@ TEST(StartProgram, ClosingRightAfterStartFreesOnlyTheStartupRecord) {
 
 TEST(StartProgram, UsesTheIdentifierTheHostBound) {
   FakeHost h;
-  h.Renumber(image::CellKind::WindowId, 0x52010001, 0x52019999);
+  h.Renumber(image::CellKind::kWindowId, 0x52010001, 0x52019999);
   h.Bind();
   EXPECT_THROW(app::StartProgram(), ProgramEnded);
   EXPECT_NE(std::find(h.calls.begin(), h.calls.end(), "LoadStartWindow 0x52019999"), h.calls.end());
@@ -104,12 +104,12 @@ TEST(Globals, FreeGlobalsFreesEveryOwnedBlockOnceAndNoHandle) {
   FakeHost h;
   h.Bind();
   app::InitGlobals();
-  app::Assign<app::G::tileDir>(Owned(h, "Z:\\maps\\2x"));
-  app::Assign<app::G::tilePrefix>(Owned(h, "2x"));
-  app::Assign<app::G::entryName>(Owned(h, ""));
-  app::Assign<app::G::bmpFileBytes>(app::Svc().Allocate(8 + 4));
-  app::Assign<app::G::outputPath>(Owned(h, "out.bmp"));
-  app::Var<app::G::screenDc>() = 0x1234;  // handles are not owned
+  image::g.tileDir.Replace(Owned(h, "Z:\\maps\\2x"));
+  image::g.tilePrefix.Replace(Owned(h, "2x"));
+  image::g.entryName.Replace(Owned(h, ""));
+  image::g.bmpFileBytes.Replace(static_cast<host::Buffer>(image::Svc().Allocate(8 + 4)));
+  image::g.outputPath.Replace(Owned(h, "out.bmp"));
+  image::g.screenDc = 0x1234;  // handles are not owned
   h.calls.clear();
   app::FreeGlobals();
   EXPECT_TRUE(h.live.empty());
@@ -122,7 +122,7 @@ TEST(Globals, FreeGlobalsSkipsNullOwnersButAlwaysFreesTheRecord) {
   FakeHost h;
   h.Bind();
   app::InitGlobals();
-  app::Assign<app::G::outputPath>(Owned(h, ".bmp"));
+  image::g.outputPath.Replace(Owned(h, ".bmp"));
   h.calls.clear();
   app::FreeGlobals();
   EXPECT_EQ(h.calls, std::vector<std::string>(2, "Free"));
@@ -133,16 +133,16 @@ TEST(Globals, ReassigningATextFreesTheOldOneExactlyOnce) {
   FakeHost h;
   h.Bind();
   host::Text first = Owned(h, "Z:\\a\\2x");
-  app::Assign<app::G::tileDir>(first);
+  image::g.tileDir.Replace(first);
   h.calls.clear();
   host::Text second = Owned(h, "Z:\\b\\1x");
-  app::Assign<app::G::tileDir>(second);
+  image::g.tileDir.Replace(second);
   EXPECT_EQ(std::count(h.calls.begin(), h.calls.end(), "Free"), 1);
   EXPECT_FALSE(h.live.count(first));
   EXPECT_TRUE(h.live.count(second));
-  EXPECT_EQ(app::TextVar<app::G::tileDir>(), second);
+  EXPECT_EQ(static_cast<host::Text>(image::g.tileDir), second);
   // Storing null (the empty text) frees the old one and leaves nothing owned.
-  app::Assign<app::G::tileDir>(nullptr);
+  image::g.tileDir.Replace(nullptr);
   EXPECT_EQ(h.live.size(), 0u);
   EXPECT_EQ(h.badFrees, 0);
 }
@@ -150,26 +150,26 @@ TEST(Globals, ReassigningATextFreesTheOldOneExactlyOnce) {
 TEST(Globals, IntegerGlobalsKeepTheirSign) {
   FakeHost h;
   h.Bind();
-  app::SetInt<app::G::rowIndex>(-1);
-  app::SetInt<app::G::mosaicEdge>(-512);
-  EXPECT_EQ(app::Int<app::G::rowIndex>(), -1);
-  EXPECT_EQ(app::Int<app::G::mosaicEdge>(), -512);
-  app::SetInt<app::G::rowIndex>(app::Int<app::G::rowIndex>() + 1);
-  EXPECT_EQ(app::Int<app::G::rowIndex>(), 0);
+  image::g.rowIndex = -1;
+  image::g.mosaicEdge = -512;
+  EXPECT_EQ(image::g.rowIndex, -1);
+  EXPECT_EQ(image::g.mosaicEdge, -512);
+  image::g.rowIndex = image::g.rowIndex + 1;
+  EXPECT_EQ(image::g.rowIndex, 0);
 }
 
 TEST(Link, GlobalsAndConstantsResolveThroughTheirCells) {
   FakeHost h;
   h.Bind();
   // Each global's cell points at its own word of the var segment, in order.
-  EXPECT_EQ(&app::Var<app::G::tileDir>(), &h.vars()[0]);
-  EXPECT_EQ(&app::Var<app::G::outputPath>(), &h.vars()[16]);
-  EXPECT_EQ(&app::Var<app::G::gdipStartupInput>(), &h.vars()[6]);
-  EXPECT_EQ(app::ConstText<image::K::AuthorUrl>(),
+  EXPECT_EQ(image::g.tileDir.Address(), &h.vars()[0]);
+  EXPECT_EQ(image::g.outputPath.Address(), &h.vars()[16]);
+  EXPECT_EQ(image::g.gdipStartupInput.Address(), &h.vars()[6]);
+  EXPECT_EQ(image::pool.authorUrl.Address(),
             reinterpret_cast<const char*>(h.constBase()) + 0x223);
-  EXPECT_EQ(app::NativeIndex<kDeleteDC>(), 19u);
-  EXPECT_EQ(app::PaneaLibrary(), 1u);
-  EXPECT_EQ(app::DialogRefTag(), 0x0001001Fu);
+  EXPECT_EQ(image::NativeIndex<kDeleteDC>(), 19u);
+  EXPECT_EQ(image::PaneaLibrary(), 1u);
+  EXPECT_EQ(image::DialogRefTag(), 0x0001001Fu);
 }
 
 }  // namespace

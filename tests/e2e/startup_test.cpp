@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "image/form_segment.h"
+#include "image/form_table.h"
 #include "runtime/window_builder.h"
 #include "tests/support/run_program.h"
 

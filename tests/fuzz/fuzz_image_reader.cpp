@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "image/program_image.h"
+#include "image/format/program_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string error;

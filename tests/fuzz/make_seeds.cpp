@@ -7,7 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "image/program_image.h"
+#include "image/format/program_image.h"
+#include "image/program_layout.h"
 #include "tests/platform/graphics/ico_pictures.h"
 #include "tests/platform/graphics/pictures.h"
 #include "tests/platform/graphics/tiff_pictures.h"

@@ -4,13 +4,15 @@
 
 #include <optional>
 
+#include "host/ui.h"
 #include "image/const_pool.h"
-#include "image/form_segment.h"
+#include "image/controls.h"
+#include "image/form_table.h"
+#include "image/format/form_segment.h"
+#include "image/format/program_image.h"
 #include "image/link_area.h"
-#include "image/program_image.h"
+#include "image/program_layout.h"
 #include "test_support.h"
-#include "window/form_table.h"
-#include "window/ids.h"
 
 namespace {
 
@@ -29,27 +31,27 @@ struct Expected {
 };
 
 const std::vector<Expected>& Table() {
-  using namespace window;
+  using namespace image;
   static const std::vector<Expected> t = {
-      {0x06010000, "", KindWindow, 0, 50, 50, 455, 288, 1, Gbk("Mosalin V1.0"), {{0, Routine::OnWindowCreated}}},
-      {0x160102D6, "标签_关于", KindLabel, 0, 341, 218, 96, 40, 1, std::string(kAboutText), {{-1, Routine::OnAboutLabelPress}}},
-      {0x160102AC, "进度条_处理进度", KindProgressBar, 0, 9, 184, 429, 24, 1, std::nullopt, std::nullopt},
-      {0x160102AB, "按钮_开始拼合", KindButton, 0, 343, 10, 95, 165, 5, Gbk("开始拼合"), {{0, Routine::OnStartMergeClick}}},
-      {0x160102A9, "标签_保存路径", KindLabel, 0x160102A8, 93, 22, 216, 24, 1, Gbk("保存在:????"), std::nullopt},
-      {0x160102AA, "按钮_保存路径", KindButton, 0x160102A8, 8, 18, 80, 32, 5, Gbk("指定保存路径"), {{0, Routine::OnPickSavePathClick}}},
-      {0x160102A8, "分组框2", KindGroupBox, 0, 8, 112, 326, 63, 1, std::nullopt, std::nullopt},
-      {0x1601029E, "通用对话框_保存", KindCommonDialog, 0, 455, 41, 26, 26, 0, std::nullopt, std::nullopt},
-      {0x16010290, "标签_小图路径", KindLabel, 0x1601028F, 16, 68, 280, 24, 1, Gbk("小图路径:????"), std::nullopt},
-      {0x16010291, "标签_标题提示1", KindLabel, 0x1601028F, 170, 42, 58, 24, 1, Gbk("大图尺寸:"), std::nullopt},
-      {0x16010292, "编辑框_大图尺寸", KindEdit, 0x1601028F, 231, 46, 64, 20, 5, std::nullopt, std::nullopt},
-      {0x16010293, "编辑框_目录名称", KindEdit, 0x1601028F, 231, 16, 64, 20, 5, std::nullopt, std::nullopt},
-      {0x16010294, "标签_标题提示", KindLabel, 0x1601028F, 159, 14, 75, 24, 1, Gbk("文件名前缀:"), std::nullopt},
-      {0x16010295, "按钮_指定目录", KindButton, 0x1601028F, 11, 16, 113, 46, 5, Gbk("指定小图目录"), {{0, Routine::OnPickTileDirClick}}},
-      {0x1601028F, "分组框1", KindGroupBox, 0, 8, 4, 326, 103, 1, std::nullopt, std::nullopt},
-      {0x16010228, "按钮4", KindButton, 0, 473, 177, 80, 32, 4, std::nullopt, {{0, Routine::TestFixedPathMerge}}},
-      {0x16010221, "按钮3", KindButton, 0, 469, 329, 80, 32, 4, Gbk("测试按钮3"), {{0, Routine::TestTileEnumeration}}},
-      {0x1601021A, "按钮2", KindButton, 0, 469, 276, 80, 32, 4, Gbk("测试按钮2"), {{0, Routine::TestSubdirEnumeration}}},
-      {0x160100BB, "按钮1", KindButton, 0, 472, 230, 80, 32, 4, Gbk("测试按钮1"), {{0, Routine::TestSingleTile}}},
+      {0x06010000, "", host::kKindWindow, 0, 50, 50, 455, 288, 1, Gbk("Mosalin V1.0"), {{0, Routine::OnWindowCreated}}},
+      {0x160102D6, "标签_关于", host::kKindLabel, 0, 341, 218, 96, 40, 1, std::string(kAboutText), {{-1, Routine::OnAboutLabelPress}}},
+      {0x160102AC, "进度条_处理进度", host::kKindProgressBar, 0, 9, 184, 429, 24, 1, std::nullopt, std::nullopt},
+      {0x160102AB, "按钮_开始拼合", host::kKindButton, 0, 343, 10, 95, 165, 5, Gbk("开始拼合"), {{0, Routine::OnStartMergeClick}}},
+      {0x160102A9, "标签_保存路径", host::kKindLabel, 0x160102A8, 93, 22, 216, 24, 1, Gbk("保存在:????"), std::nullopt},
+      {0x160102AA, "按钮_保存路径", host::kKindButton, 0x160102A8, 8, 18, 80, 32, 5, Gbk("指定保存路径"), {{0, Routine::OnPickSavePathClick}}},
+      {0x160102A8, "分组框2", host::kKindGroupBox, 0, 8, 112, 326, 63, 1, std::nullopt, std::nullopt},
+      {0x1601029E, "通用对话框_保存", host::kKindCommonDialog, 0, 455, 41, 26, 26, 0, std::nullopt, std::nullopt},
+      {0x16010290, "标签_小图路径", host::kKindLabel, 0x1601028F, 16, 68, 280, 24, 1, Gbk("小图路径:????"), std::nullopt},
+      {0x16010291, "标签_标题提示1", host::kKindLabel, 0x1601028F, 170, 42, 58, 24, 1, Gbk("大图尺寸:"), std::nullopt},
+      {0x16010292, "编辑框_大图尺寸", host::kKindEdit, 0x1601028F, 231, 46, 64, 20, 5, std::nullopt, std::nullopt},
+      {0x16010293, "编辑框_目录名称", host::kKindEdit, 0x1601028F, 231, 16, 64, 20, 5, std::nullopt, std::nullopt},
+      {0x16010294, "标签_标题提示", host::kKindLabel, 0x1601028F, 159, 14, 75, 24, 1, Gbk("文件名前缀:"), std::nullopt},
+      {0x16010295, "按钮_指定目录", host::kKindButton, 0x1601028F, 11, 16, 113, 46, 5, Gbk("指定小图目录"), {{0, Routine::OnPickTileDirClick}}},
+      {0x1601028F, "分组框1", host::kKindGroupBox, 0, 8, 4, 326, 103, 1, std::nullopt, std::nullopt},
+      {0x16010228, "按钮4", host::kKindButton, 0, 473, 177, 80, 32, 4, std::nullopt, {{0, Routine::TestFixedPathMerge}}},
+      {0x16010221, "按钮3", host::kKindButton, 0, 469, 329, 80, 32, 4, Gbk("测试按钮3"), {{0, Routine::TestTileEnumeration}}},
+      {0x1601021A, "按钮2", host::kKindButton, 0, 469, 276, 80, 32, 4, Gbk("测试按钮2"), {{0, Routine::TestSubdirEnumeration}}},
+      {0x160100BB, "按钮1", host::kKindButton, 0, 472, 230, 80, 32, 4, Gbk("测试按钮1"), {{0, Routine::TestSingleTile}}},
   };
   return t;
 }
@@ -86,10 +88,10 @@ TEST(MainForm, DecodesToTheControlTable) {
               std::vector<int>({e.left, e.top, e.width, e.height}));
     EXPECT_EQ(r.flags, e.flags);
     if (e.caption) {
-      EXPECT_NE(r.properties.shape, image::PropertyShape::None);
+      EXPECT_NE(r.properties.shape, image::PropertyShape::kNone);
       EXPECT_EQ(r.properties.caption, *e.caption);
     } else {
-      EXPECT_EQ(r.properties.shape, image::PropertyShape::None);
+      EXPECT_EQ(r.properties.shape, image::PropertyShape::kNone);
     }
     if (e.event) {
       ASSERT_EQ(r.events.size(), 1u);
@@ -114,7 +116,7 @@ TEST(MainForm, GroupBoxesListTheirChildrenInEntryOrder) {
             (std::vector<std::uint32_t>{0x16010290, 0x16010291, 0x16010292, 0x16010293, 0x16010294, 0x16010295}));
   EXPECT_EQ(form.Find(0x160102A8)->children, (std::vector<std::uint32_t>{0x160102A9, 0x160102AA}));
   for (const auto& r : form.records)
-    if (r.kind != window::KindGroupBox) {
+    if (r.kind != host::kKindGroupBox) {
       EXPECT_TRUE(r.children.empty()) << std::hex << r.id;
     }
 }
@@ -122,19 +124,19 @@ TEST(MainForm, GroupBoxesListTheirChildrenInEntryOrder) {
 TEST(MainForm, PropertyValuesPerKind) {
   const image::Form& form = Image().form;
   const auto& w = form.records[0].properties;
-  EXPECT_EQ(w.shape, image::PropertyShape::Window);
+  EXPECT_EQ(w.shape, image::PropertyShape::kWindow);
   EXPECT_EQ(w.values, (std::vector<std::uint32_t>{5, 2, 1, 0xFF000000, 0, 0, 1, 1, 1, 0, 0, 1, 0, 0, 1, 0, 0, 0,
                                                   0, 0, 0, 0}));
   EXPECT_EQ(w.trailer, (std::vector<std::uint32_t>{0}));
   for (const auto& r : form.records) {
-    if (r.kind == window::KindLabel) {
-      const std::uint32_t multiLine = r.id == window::AboutLabel ? 1 : 0;
+    if (r.kind == host::kKindLabel) {
+      const std::uint32_t multiLine = r.id == image::kAboutLabel ? 1 : 0;
       EXPECT_EQ(r.properties.values,
                 (std::vector<std::uint32_t>{2, 0, 8, 0, 0x808080, 0xFFFFFF, 0x808080, 0, 0xFF000000, 1, 0, 0x808080,
                                             0xFFFFFF, 0x808080, 0, 1, multiLine, 0, 0}));
       EXPECT_EQ(r.properties.trailer, (std::vector<std::uint32_t>{0, 0}));
     }
-    if (r.kind == window::KindButton && r.properties.shape != image::PropertyShape::None) {
+    if (r.kind == host::kKindButton && r.properties.shape != image::PropertyShape::kNone) {
       EXPECT_EQ(r.properties.values, (std::vector<std::uint32_t>{1, 0, 1, 1, 0, 0}));
       EXPECT_TRUE(r.properties.trailer.empty());
     }
@@ -149,7 +151,7 @@ TEST(MainForm, SegmentSizeAndAboutText) {
   EXPECT_EQ(image_test::U32(bytes, 0x70), 0u);
   EXPECT_EQ(image_test::U32(bytes, 0xBC), image_test::U32(bytes, 0x74) - 4);
   // Three CR LF separated lines, the web address in the middle.
-  const std::string about(window::kAboutText);
+  const std::string about(image::kAboutText);
   const auto first = about.find("\r\n"), second = about.find("\r\n", first + 2);
   ASSERT_NE(second, std::string::npos);
   EXPECT_EQ(about.find("\r\n", second + 2), std::string::npos);
@@ -168,7 +170,7 @@ TEST(FormCodec, EncodeInvertsDecode) {
 TEST(FormCodec, KeepsUndecodedPropertiesOfOtherKinds) {
   image::Form form = image::MainForm();
   auto& edit = form.records[10];
-  edit.properties.shape = image::PropertyShape::Raw;
+  edit.properties.shape = image::PropertyShape::kRaw;
   edit.properties.raw = {1, 2, 3, 4, 5};
   std::string error;
   auto back = image::DecodeForm(image::EncodeForm(form), &error);
@@ -198,7 +200,7 @@ TEST(FormCodec, RejectsDamagedForms) {
   // Entry 0's record: 4 size + 4 kind + 20 + "" + "" + 4 + 16 + 4, then parent.
   expectError(patched(0xBC + 4 + 4 + 20 + 2 + 4 + 16 + 4, 0x12345678), "parent 0x12345678");
   expectError(patched(0xBC + 4 + 4 + 20 + 2 + 4 + 16 + 4 + 4, 0x7FFFFFFF), "child count");
-  expectError(patched(0xBC + 4, window::KindEdit), "entry 0 is not the window");
+  expectError(patched(0xBC + 4, host::kKindEdit), "entry 0 is not the window");
   // A window record whose property data is one byte short.
   auto shorter = good;
   image_test::SetU32(shorter, 0xBC, image_test::U32(good, 0xBC) - 1);

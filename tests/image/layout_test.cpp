@@ -8,11 +8,12 @@
 #include <cstring>
 #include <map>
 
-#include "app/globals.h"
 #include "image/const_pool.h"
-#include "image/image_format.h"
+#include "image/format/image_format.h"
+#include "image/format/program_image.h"
+#include "image/globals.h"
 #include "image/link_area.h"
-#include "image/program_image.h"
+#include "image/program_layout.h"
 #include "test_support.h"
 
 namespace {

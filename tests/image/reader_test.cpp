@@ -5,9 +5,10 @@
 
 #include <random>
 
-#include "image/image_format.h"
+#include "image/format/image_format.h"
+#include "image/format/program_image.h"
 #include "image/link_area.h"
-#include "image/program_image.h"
+#include "image/program_layout.h"
 #include "test_support.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/link.h"
 #include "app/program_image.h"
+#include "image/link.h"
 #include "mosaic/mosaic.h"
 #include "platform/graphics/gdi.h"
 #include "runtime/host.h"
@@ -15,8 +15,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-using enum image::NativeId;
 
 void EnsureLoaded() {
   static bool loaded = [] {
@@ -35,7 +33,7 @@ struct File {
   std::vector<std::uint8_t> bytes;
   explicit File(host::Buffer b) {
     if (b) bytes.assign(host::BufferData(b), host::BufferData(b) + b->length);
-    app::Svc().Free(b);
+    image::Svc().Free(b);
   }
   std::uint32_t u32(std::size_t o) const { return U32(bytes.data() + o); }
   std::uint16_t u16(std::size_t o) const { return U16(bytes.data() + o); }
@@ -111,7 +109,7 @@ TEST(Export, RowsAreStoredBottomRowFirst) {
   }
   std::uint32_t input[4] = {1, 0, 0, 0};
   host::Word tokenWord = 0;
-  app::Native<kGdiplusStartup>({app::Addr(&tokenWord), app::Addr(input), 0});
+  image::native.GdiplusStartup(&tokenWord, input, nullptr);
   HDC screen = GetDC(nullptr);
   HDC mem = CreateCompatibleDC(screen);
   HBITMAP bm = CreateCompatibleBitmap(screen, 4, 4);
@@ -124,7 +122,7 @@ TEST(Export, RowsAreStoredBottomRowFirst) {
   EXPECT_EQ(mosaic::DrawTile(static_cast<host::Word>(mem), "Z:\\no\\such.png", 1, 1, 0.0f, 0.0f), 0u);
   SelectObject(mem, old);
   File f(mosaic::BitmapToBmpBytes(static_cast<host::Word>(bm)));
-  app::Native<kGdiplusShutdown>({tokenWord});
+  image::native.GdiplusShutdown(tokenWord);
   DeleteDC(mem);
   DeleteObject(bm);
   fs::remove_all(dir);
@@ -142,7 +140,7 @@ TEST(Export, RowsAreStoredBottomRowFirst) {
 
 TEST(Concat, JoinsInOrderAndGivesTheEmptyBufferForNothing) {
   EnsureLoaded();
-  host::Services svc = app::Svc();
+  host::Services svc = image::Svc();
   host::Buffer a = svc.ZeroBytes(3), b = svc.ZeroBytes(2), none = svc.ZeroBytes(0);
   std::memcpy(host::BufferData(a), "abc", 3);
   std::memcpy(host::BufferData(b), "de", 2);
@@ -162,7 +160,7 @@ TEST(AnsiToWide, TenBytesGiveTwentyTwoAndChineseNamesConvert) {
   EXPECT_EQ(host::BufferData(w)[0], 'a');
   EXPECT_EQ(host::BufferData(w)[20], 0);
   EXPECT_EQ(host::BufferData(w)[21], 0);
-  app::Svc().Free(w);
+  image::Svc().Free(w);
   // "不规则" in code page 936 is three UTF-16 units: U+4E0D U+89C4 U+5219.
   w = mosaic::AnsiToWide("\xB2\xBB\xB9\xE6\xD4\xF2");
   ASSERT_EQ(host::BufferLength(w), 8u);
@@ -170,7 +168,7 @@ TEST(AnsiToWide, TenBytesGiveTwentyTwoAndChineseNamesConvert) {
   EXPECT_EQ(d[0] | d[1] << 8, 0x4E0D);
   EXPECT_EQ(d[2] | d[3] << 8, 0x89C4);
   EXPECT_EQ(d[4] | d[5] << 8, 0x5219);
-  app::Svc().Free(w);
+  image::Svc().Free(w);
 }
 
 }  // namespace
@@ -184,7 +182,7 @@ namespace {
 std::vector<std::uint8_t> DrawInto(const std::string& windowsPath, float w, float h, std::uint32_t* result) {
   std::uint32_t input[4] = {1, 0, 0, 0};
   host::Word token = 0;
-  app::Native<kGdiplusStartup>({app::Addr(&token), app::Addr(input), 0});
+  image::native.GdiplusStartup(&token, input, nullptr);
   HDC screen = GetDC(nullptr);
   HDC mem = CreateCompatibleDC(screen);
   HBITMAP bm = CreateCompatibleBitmap(screen, 400, 300);
@@ -193,7 +191,7 @@ std::vector<std::uint8_t> DrawInto(const std::string& windowsPath, float w, floa
   *result = mosaic::DrawTile(static_cast<host::Word>(mem), windowsPath.c_str(), 0, 0, w, h);
   SelectObject(mem, old);
   File f(mosaic::BitmapToBmpBytes(static_cast<host::Word>(bm)));
-  app::Native<kGdiplusShutdown>({token});
+  image::native.GdiplusShutdown(token);
   DeleteDC(mem);
   DeleteObject(bm);
   return f.bytes;

@@ -12,10 +12,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/link.h"
 #include "app/program_image.h"
-#include "image/image_format.h"
-#include "image/program_image.h"
+#include "host/ui.h"
+#include "image/format/image_format.h"
+#include "image/format/program_image.h"
+#include "image/link.h"
+#include "image/program_layout.h"
 #include "platform/graphics/gdi.h"
 #include "runtime/host.h"
 #include "runtime/ui/scripted_backend.h"
@@ -68,7 +70,7 @@ std::string Windows(const std::string& posix) {
 
 std::string Take(host::Text t) {
   std::string s = t ? t : "";
-  app::Svc().Free(t);
+  image::Svc().Free(t);
   return s;
 }
 
@@ -76,16 +78,16 @@ TEST(Binding, FixupsGiveTheCellsTheirAddresses) {
   Host& h = LoadedHost();
   using image::CellKind;
   // Globals: one word each, in var-segment order.
-  EXPECT_EQ(CellAt(image::CellOffset(CellKind::Global, 0x00)), reinterpret_cast<Word>(&h.vars()[0]));
-  EXPECT_EQ(CellAt(image::CellOffset(CellKind::Global, 0x40)), reinterpret_cast<Word>(&h.vars()[16]));
+  EXPECT_EQ(CellAt(image::CellOffset(CellKind::kGlobal, 0x00)), reinterpret_cast<Word>(&h.vars()[0]));
+  EXPECT_EQ(CellAt(image::CellOffset(CellKind::kGlobal, 0x40)), reinterpret_cast<Word>(&h.vars()[16]));
   EXPECT_EQ(h.vars().size(), 17u);
   // Constants: the pool's bytes where the image holds them.
   const auto& cst = h.image().Const();
-  const char* url = reinterpret_cast<const char*>(CellAt(image::CellOffset(CellKind::Const, 0x223)));
+  const char* url = reinterpret_cast<const char*>(CellAt(image::CellOffset(CellKind::kConst, 0x223)));
   EXPECT_EQ(url, reinterpret_cast<const char*>(app::ProgramImage() + cst.dataOffset + 0x223));
   EXPECT_STREQ(url, "http://mosalin.cn");
   // The end routine's address is its entry cell.
-  EXPECT_EQ(CellAt(image::CellOffset(CellKind::RoutineAddr, 0x2627)),
+  EXPECT_EQ(CellAt(image::CellOffset(CellKind::kRoutineAddr, 0x2627)),
             reinterpret_cast<Word>(h.codeBase() + 0x2627));
   // Service stubs point at the host's slots.
   for (host::Slot s : host::kCalledSlots)
@@ -177,7 +179,7 @@ TEST(Memory, ABlockWithoutRoomNamesWhatLimitedIt) {
 TEST(Memory, FreeLeavesConstantsAndForeignBlocksAlone) {
   Host& h = LoadedHost();
   std::size_t live = h.heap().LiveBlocks();
-  h.Free(const_cast<char*>(app::ConstText<image::K::FixedMergeDir>()));
+  h.Free(const_cast<char*>(image::pool.fixedMergeDir.Address()));
   int local = 0;
   h.Free(&local);
   h.Free(nullptr);
@@ -190,7 +192,7 @@ TEST(Memory, FreeLeavesConstantsAndForeignBlocksAlone) {
 
 TEST(SupportCommands, TextCommandsReturnFreshBlocks) {
   LoadedHost();
-  host::Services svc = app::Svc();
+  host::Services svc = image::Svc();
   EXPECT_EQ(svc.TextLength("Z:\\maps\\2x"), 10);
   EXPECT_EQ(svc.FindTextBack("Z:\\maps\\2x", "\\"), 8);
   EXPECT_EQ(svc.FindText("tiles", "x"), -1);
@@ -213,7 +215,7 @@ TEST(SupportCommands, TextCommandsReturnFreshBlocks) {
 
 TEST(SupportCommands, WriteBytesReplacesOnlyWhenComplete) {
   LoadedHost();
-  host::Services svc = app::Svc();
+  host::Services svc = image::Svc();
   std::string dir = TempDir("write");
   std::string target = dir + "/out.bmp";
   { std::ofstream(target) << "old"; }
@@ -238,7 +240,7 @@ TEST(SupportCommands, WriteBytesReplacesOnlyWhenComplete) {
 
 TEST(DirectorySearch, WindowsPatternsOrderAndTheHandleRule) {
   LoadedHost();
-  host::Services svc = app::Svc();
+  host::Services svc = image::Svc();
   std::string dir = TempDir("find");
   for (const char* d : {"b", "A", "_x", "c"}) fs::create_directory(dir + "/" + d);
   { std::ofstream(dir + "/file.png") << "x"; }
@@ -271,17 +273,17 @@ TEST(Properties, WritesCopyTextsAndReadsHandOutNewBlocks) {
   h.SetBackend(Backend("", transcript));
   h.LoadStartWindow(0x52010001);
   char text[] = "2x";
-  app::WriteText<window::PrefixEdit>(window::kCaption, text);
+  image::WriteText<image::kPrefixEdit>(host::kPropText, text);
   text[0] = '9';
-  host::Text back = app::ReadText<window::PrefixEdit>(window::kCaption);
+  host::Text back = image::ReadText<image::kPrefixEdit>(host::kPropText);
   EXPECT_STREQ(back, "2x");
-  host::Text again = app::ReadText<window::PrefixEdit>(window::kCaption);
+  host::Text again = image::ReadText<image::kPrefixEdit>(host::kPropText);
   EXPECT_NE(back, again);
-  app::Svc().Free(back);
-  app::Svc().Free(again);
+  image::Svc().Free(back);
+  image::Svc().Free(again);
   // The dialog's file name is empty until a file was chosen.
-  EXPECT_EQ(Take(app::ReadText<window::SaveDialog>(window::kDialogFileName)), "");
-  app::WriteInt<window::ProgressBar>(window::kProgressPosition, 40);
+  EXPECT_EQ(Take(image::ReadText<image::kSaveDialog>(host::kPropDialogFileName)), "");
+  image::WriteInt<image::kProgressBar>(host::kPropProgress, 40);
   EXPECT_NE(transcript.str().find("set 进度条_处理进度 13 40"), std::string::npos) << transcript.str();
 }
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <sstream>
 
-#include "app/link.h"
 #include "app/routine_table.h"
 #include "image/constants.h"
+#include "image/link.h"
 
 namespace testing_host {
 
@@ -151,7 +151,7 @@ void FakeHost::Bind() {
     Put(code_.data() + at, v);
   }
   app::FillEntryCells(code_.data());
-  app::Link::Attach(code_.data());
+  image::Link::Attach(code_.data());
 }
 
 }  // namespace testing_host

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/codepage.h"
-#include "runtime/ui/kinds.h"
+#include "host/ui.h"
 #include "runtime/ui/window_layout.h"
 
 namespace ui_test {
@@ -35,7 +35,7 @@ inline constexpr std::uint32_t kTest1 = 0x160100BB;
 }  // namespace id
 
 inline velmo::WindowLayout SampleWindow() {
-  using namespace velmo::ui;
+  using namespace host;
   velmo::WindowLayout spec;
   spec.window.id = id::kWindow;
   spec.window.kind = kKindWindow;

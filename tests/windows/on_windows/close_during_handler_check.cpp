@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "runtime/ui/backend.h"
-#include "runtime/ui/kinds.h"
+#include "host/ui.h"
 
 namespace {
 
@@ -53,17 +53,17 @@ int main() {
     return 1;
   }
   velmo::WindowLayout spec;
-  spec.window = Control(kWindow, velmo::ui::kKindWindow, 50, 50, 455, 288);
+  spec.window = Control(kWindow, host::kKindWindow, 50, 50, 455, 288);
   spec.window.caption = kTitle;
-  spec.controls = {Control(kStart, velmo::ui::kKindButton, 343, 10, 95, 165),
-                   Control(kProgress, velmo::ui::kKindProgressBar, 9, 184, 429, 24)};
+  spec.controls = {Control(kStart, host::kKindButton, 343, 10, 95, 165),
+                   Control(kProgress, host::kKindProgressBar, 9, 184, 429, 24)};
   spec.controls[0].caption = "start";
   ui->CreateMainWindow(spec, [&](std::uint32_t id, std::int32_t, const std::int32_t*, int) {
     if (id != kStart) return;
     // The close request, queued while the merge runs.
     PostMessageA(window, WM_CLOSE, 0, 0);
-    for (int p = 0; p <= velmo::ui::kProgressMaximum; p += 30)
-      ui->PropertyWritten(spec.controls[1], velmo::ui::kPropProgress, velmo::PropertyValue{false, p, {}});
+    for (int p = 0; p <= host::kProgressMaximum; p += 30)
+      ui->PropertyWritten(spec.controls[1], host::kPropProgress, velmo::PropertyValue{false, p, {}});
     SetTimer(nullptr, 0, 200, ConfirmMessage);
     ui->ShowMessage("done", MB_ICONINFORMATION);
     std::printf("after the message box: %s\n", IsWindow(window) ? "open" : "destroyed");

@@ -26,17 +26,26 @@ struct EventBinding {
   bool operator==(const EventBinding&) const = default;
 };
 
+// The property data of the kinds with a decoded shape: this many values
+// before the caption and zero words after it.
+inline constexpr std::uint32_t kWindowValueCount = 22;
+inline constexpr std::uint32_t kLabelValueCount = 19;
+inline constexpr std::uint32_t kButtonValueCount = 6;
+inline constexpr std::uint32_t kWindowTrailerWords = 1;
+inline constexpr std::uint32_t kLabelTrailerWords = 2;
+inline constexpr std::uint32_t kButtonTrailerWords = 0;
+
 // How a record's property data is decoded.
 enum class PropertyShape : std::uint8_t {
-  None,    // no property data: the kind's defaults
-  Window,  // 22 values, caption, 1 zero word
-  Label,   // 19 values, caption, 2 zero words
-  Button,  // 6 values, caption
-  Raw,     // a kind this program has no decoding for: kept as bytes
+  kNone,    // no property data: the kind's defaults
+  kWindow,  // 22 values, caption, 1 zero word
+  kLabel,   // 19 values, caption, 2 zero words
+  kButton,  // 6 values, caption
+  kRaw,     // a kind this program has no decoding for: kept as bytes
 };
 
 struct PropertyData {
-  PropertyShape shape = PropertyShape::None;
+  PropertyShape shape = PropertyShape::kNone;
   std::vector<std::uint32_t> values;
   std::string caption;                 // code page 936, stored with a u32 length
   std::vector<std::uint32_t> trailer;  // the words after the caption
@@ -90,8 +99,5 @@ std::vector<std::uint8_t> EncodeForm(const Form& form);
 // against the bytes and that parents and children name entries of the form.
 // On failure returns nullopt and sets *error.
 std::optional<Form> DecodeForm(std::span<const std::uint8_t> bytes, std::string* error);
-
-// The main window's form, from the control table of the window.
-Form MainForm();
 
 }  // namespace image

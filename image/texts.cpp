@@ -1,10 +1,10 @@
-#include "app/texts.h"
+#include "image/texts.h"
 
 #include <cstring>
 
-#include "app/link.h"
+#include "image/link.h"
 
-namespace app {
+namespace image {
 
 host::Text JoinTexts(std::initializer_list<const char*> parts) {
   std::size_t n = 0;
@@ -20,4 +20,4 @@ host::Text JoinTexts(std::initializer_list<const char*> parts) {
   return t;
 }
 
-}  // namespace app
+}  // namespace image

@@ -22,8 +22,8 @@
 #include <string_view>
 #include <vector>
 
-#include "image/form_segment.h"
-#include "image/image_format.h"
+#include "image/format/form_segment.h"
+#include "image/format/image_format.h"
 
 namespace image {
 
@@ -96,13 +96,5 @@ std::optional<std::vector<std::uint8_t>> WriteProgramImage(const ProgramImage& i
 
 // The identifier groups as stored: per group a count and that many offsets.
 std::vector<std::uint8_t> EncodeIdGroups(const IdGroups& groups);
-
-// This program's image, laid out from its tables: the bytes as the executable
-// hands them over (the routines' entry cells hold 0).
-std::vector<std::uint8_t> BuildProgramImage();
-
-// The executable's data section: the image from its first byte, zero after
-// its last, kDataSectionSize bytes.
-std::vector<std::uint8_t> BuildDataSection();
 
 }  // namespace image

@@ -2,8 +2,8 @@
 #include <cctype>
 
 #include "host/abi.h"
-#include "image/byte_io.h"
-#include "image/program_image.h"
+#include "image/format/byte_io.h"
+#include "image/format/program_image.h"
 
 namespace image {
 namespace {
@@ -152,7 +152,7 @@ class Reader {
       for (std::uint32_t i = 0; i < fixups; ++i) {
         const std::uint32_t f = s.fixups[i] = Get32(b_, at + seg::kFixups + 4ull * i);
         const std::string which = me + ": fixup " + std::to_string(i);
-        if (FixupTypeOf(f) > static_cast<std::uint32_t>(FixupType::Code))
+        if (FixupTypeOf(f) > static_cast<std::uint32_t>(FixupType::kCode))
           return Fail(which + " has unknown type " + std::to_string(FixupTypeOf(f)));
         if (std::uint64_t(FixupOffset(f)) + 4 > count) return Fail(which + " points past the segment's bytes");
         if (i > 0 && FixupOffset(f) <= FixupOffset(s.fixups[i - 1]))
@@ -224,17 +224,17 @@ class Reader {
         const std::string which = Quoted(s) + ": fixup " + std::to_string(i) + " (type " +
                                   std::to_string(FixupTypeOf(f)) + " at " + Hex(FixupOffset(f)) + ") holds " + Hex(v);
         switch (static_cast<FixupType>(FixupTypeOf(f))) {
-          case FixupType::Service:
+          case FixupType::kService:
             if (v % host::kStoredUnit || v / host::kStoredUnit >= host::kSlotCount)
               return Fail(which + ", which is no service-table slot");
             break;
-          case FixupType::Const:
+          case FixupType::kConst:
             if (v >= constSize) return Fail(which + ", past the const segment's " + std::to_string(constSize) + " bytes");
             break;
-          case FixupType::Global:
+          case FixupType::kGlobal:
             if (v + 4ull > varSize) return Fail(which + ", past the var segment's " + std::to_string(varSize) + " bytes");
             break;
-          case FixupType::Code:
+          case FixupType::kCode:
             if (v >= codeSize) return Fail(which + ", past the code segment's " + std::to_string(codeSize) + " bytes");
             break;
         }
@@ -265,10 +265,10 @@ class Reader {
         const std::string which = me + ": group " + std::to_string(g) + " entry " + std::to_string(k);
         if (group[k] + 4ull > code.bytes.size()) return Fail(which + " points past the code segment's bytes");
         const std::uint32_t id = Get32(code.bytes, group[k]);
-        if (g == static_cast<std::uint32_t>(IdGroup::NativeIndex) && id >= img_.nativeCalls.size())
+        if (g == static_cast<std::uint32_t>(IdGroup::kNativeIndex) && id >= img_.nativeCalls.size())
           return Fail(which + " holds native-call index " + std::to_string(id) + " of " +
                       std::to_string(img_.nativeCalls.size()));
-        if (g == static_cast<std::uint32_t>(IdGroup::LibraryIndex) && id >= img_.libraries.size())
+        if (g == static_cast<std::uint32_t>(IdGroup::kLibraryIndex) && id >= img_.libraries.size())
           return Fail(which + " holds library index " + std::to_string(id) + " of " +
                       std::to_string(img_.libraries.size()));
       }

@@ -7,10 +7,12 @@
 #include <span>
 #include <string_view>
 
+#include "host/ui.h"
+#include "image/controls.h"
+#include "image/format/form_segment.h"
 #include "image/link_area.h"
-#include "window/ids.h"
 
-namespace window {
+namespace image {
 
 // Words of the form segment's window table.
 inline constexpr std::uint32_t kWindowWord = 0x00B807F0;      // parallel to the window id
@@ -24,26 +26,23 @@ inline constexpr std::uint32_t kFlagTabStop = 0x4;
 // The property values each kind stores before its caption, passed on to the
 // host unchanged. A label's 17th value is 1 for a multi-line label.
 inline constexpr std::uint32_t kDefaultColour = 0xFF000000;
-inline constexpr std::uint32_t kWindowValues[22] = {5, 2, 1, kDefaultColour, 0, 0, 1, 1, 1, 0, 0,
-                                                    1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
-inline constexpr std::uint32_t kLabelValues[19] = {
+inline constexpr std::uint32_t kWindowValues[kWindowValueCount] = {
+    5, 2, 1, kDefaultColour, 0, 0, 1, 1, 1, 0, 0,
+    1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
+inline constexpr std::uint32_t kLabelValues[kLabelValueCount] = {
     2, 0, 8, 0, 0x808080, 0xFFFFFF, 0x808080, 0x000000, kDefaultColour, 1,
     0, 0x808080, 0xFFFFFF, 0x808080, 0, 1, 0 /* multi-line */, 0, 0};
 inline constexpr std::uint32_t kLabelMultiLineValue = 16;
-inline constexpr std::uint32_t kButtonValues[6] = {1, 0, 1, 1, 0, 0};
-// Zero words after the caption.
-inline constexpr std::uint32_t kWindowTrailerWords = 1;
-inline constexpr std::uint32_t kLabelTrailerWords = 2;
-inline constexpr std::uint32_t kButtonTrailerWords = 0;
+inline constexpr std::uint32_t kButtonValues[kButtonValueCount] = {1, 0, 1, 1, 0, 0};
 
 struct EventSpec {
   std::int32_t event;
-  image::Routine handler;
+  Routine handler;
 };
 
 struct FormEntry {
   std::uint32_t id;       // entry identifier as stored
-  Kind kind;
+  host::Kind kind;
   std::string_view name;  // code page 936; empty for the window's own record
   std::uint32_t parent;   // group box id, or 0 for the window
   std::int32_t left, top, width, height;
@@ -64,4 +63,7 @@ std::span<const FormEntry> FormTable();
 // CR LF, the release date.
 extern const std::string_view kAboutText;
 
-}  // namespace window
+// The main window's form, from the table above.
+Form MainForm();
+
+}  // namespace image

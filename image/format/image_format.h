@@ -37,13 +37,6 @@ inline constexpr std::uint32_t kWord54 = 0x54;         // the const header offse
 inline constexpr std::uint32_t kNativeCalls = 0x58;    // count x library offset, then count x entry offset
 }  // namespace hdr
 
-// The values this program's header carries in the words whose use is the
-// host's business.
-inline constexpr std::uint32_t kHeaderWord28 = 1;
-inline constexpr std::uint32_t kHeaderWord2C = 3;
-inline constexpr std::uint32_t kHeaderWord30 = 0;
-inline constexpr std::uint32_t kHeaderWord34 = 0x102EC;
-
 // Segment header.
 namespace seg {
 inline constexpr std::uint32_t kHeaderSize = 0x00;   // 56 + 4 per fixup
@@ -77,10 +70,10 @@ inline constexpr std::string_view kIdFixupName = "@reloc1";
 
 // Code fixups: (offset within the segment's bytes << 3) | type.
 enum class FixupType : std::uint32_t {
-  Service = 0,  // a service-table slot offset
-  Const = 1,    // an offset into the const segment's bytes
-  Global = 2,   // an offset into the var segment
-  Code = 3,     // an offset into the code segment's bytes
+  kService = 0,  // a service-table slot offset
+  kConst = 1,    // an offset into the const segment's bytes
+  kGlobal = 2,   // an offset into the var segment
+  kCode = 3,     // an offset into the code segment's bytes
 };
 constexpr std::uint32_t FixupOffset(std::uint32_t entry) { return entry >> 3; }
 constexpr std::uint32_t FixupTypeOf(std::uint32_t entry) { return entry & 7; }
@@ -91,10 +84,10 @@ constexpr std::uint32_t MakeFixup(std::uint32_t offset, FixupType t) {
 // Identifier groups of the @reloc1 segment, in stored order.
 inline constexpr std::uint32_t kIdGroupCount = 4;
 enum class IdGroup : std::uint32_t {
-  WindowOrControl = 0,  // window id or control id
-  NativeIndex = 1,      // native-call index
-  LibraryIndex = 2,     // support-library index
-  TypeTag = 3,          // type tag of a control reference
+  kWindowOrControl = 0,  // window id or control id
+  kNativeIndex = 1,      // native-call index
+  kLibraryIndex = 2,     // support-library index
+  kTypeTag = 3,          // type tag of a control reference
 };
 
 // The @reloc1 segment's size fields stop this many bytes before the end of

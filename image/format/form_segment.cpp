@@ -1,10 +1,9 @@
-#include "image/form_segment.h"
+#include "image/format/form_segment.h"
 
 #include <algorithm>
 
-#include "image/byte_io.h"
-#include "window/form_table.h"
-#include "window/ids.h"
+#include "host/ui.h"
+#include "image/format/byte_io.h"
 
 namespace image {
 namespace {
@@ -22,23 +21,20 @@ struct Shape {
 // theirs as raw bytes.
 std::optional<Shape> ShapeOf(std::uint32_t kind) {
   switch (kind) {
-    case window::KindWindow:
-      return Shape{PropertyShape::Window, std::size(window::kWindowValues), window::kWindowTrailerWords};
-    case window::KindLabel:
-      return Shape{PropertyShape::Label, std::size(window::kLabelValues), window::kLabelTrailerWords};
-    case window::KindButton:
-      return Shape{PropertyShape::Button, std::size(window::kButtonValues), window::kButtonTrailerWords};
+    case host::kKindWindow: return Shape{PropertyShape::kWindow, kWindowValueCount, kWindowTrailerWords};
+    case host::kKindLabel: return Shape{PropertyShape::kLabel, kLabelValueCount, kLabelTrailerWords};
+    case host::kKindButton: return Shape{PropertyShape::kButton, kButtonValueCount, kButtonTrailerWords};
     default: return std::nullopt;
   }
 }
 
 void EncodeProperties(std::vector<std::uint8_t>& out, const PropertyData& p) {
   switch (p.shape) {
-    case PropertyShape::None: return;
-    case PropertyShape::Raw: out.insert(out.end(), p.raw.begin(), p.raw.end()); return;
-    case PropertyShape::Window:
-    case PropertyShape::Label:
-    case PropertyShape::Button:
+    case PropertyShape::kNone: return;
+    case PropertyShape::kRaw: out.insert(out.end(), p.raw.begin(), p.raw.end()); return;
+    case PropertyShape::kWindow:
+    case PropertyShape::kLabel:
+    case PropertyShape::kButton:
       for (auto v : p.values) Put32(out, v);
       Put32(out, static_cast<std::uint32_t>(p.caption.size()));
       PutBytes(out, p.caption);
@@ -127,7 +123,7 @@ class RecordDecoder {
     if (left == 0) return true;  // the kind's defaults
     auto shape = ShapeOf(r.kind);
     if (!shape) {
-      p.shape = PropertyShape::Raw;
+      p.shape = PropertyShape::kRaw;
       c_.Bytes(left, p.raw);
       return true;
     }
@@ -211,7 +207,7 @@ std::optional<Form> Decode(std::span<const std::uint8_t> bytes, std::string* err
     RecordDecoder d(bytes, start + 4, start + 4 + size, prefix, error);
     if (!d.Decode(f.records[i])) return std::nullopt;
   }
-  if (f.records[0].kind != window::KindWindow)
+  if (f.records[0].kind != host::kKindWindow)
     return Error(error, "entry 0 is not the window's own record (kind " + Hex(f.records[0].kind) + ")");
   auto known = [&](std::uint32_t id) { return std::find(ids.begin() + 1, ids.end(), id) != ids.end(); };
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -269,55 +265,6 @@ std::optional<Form> DecodeForm(std::span<const std::uint8_t> bytes, std::string*
     if (error) *error = "form: out of memory while decoding";
     return std::nullopt;
   }
-}
-
-Form MainForm() {
-  Form f;
-  f.windowId = window::kMainWindow;
-  f.windowWord = window::kWindowWord;
-  f.reservedId = window::kReservedIdWord;
-  const auto table = window::FormTable();
-  for (const auto& e : table) {
-    FormRecord r;
-    r.id = e.id;
-    r.kind = e.kind;
-    r.name = e.name;
-    r.left = e.left;
-    r.top = e.top;
-    r.width = e.width;
-    r.height = e.height;
-    r.parent = e.parent;
-    // A group box lists the controls placed inside it, in entry order.
-    for (const auto& child : table)
-      if (child.parent != 0 && child.parent == e.id) r.children.push_back(child.id);
-    r.byteBlock.assign(4, 0);
-    r.flags = e.flags;
-    if (e.hasEvent) r.events.push_back({e.event.event, Offset(e.event.handler)});
-    if (e.hasProperties) {
-      PropertyData& p = r.properties;
-      p.caption = e.caption;
-      switch (e.kind) {
-        case window::KindWindow:
-          p.shape = PropertyShape::Window;
-          p.values.assign(std::begin(window::kWindowValues), std::end(window::kWindowValues));
-          p.trailer.assign(window::kWindowTrailerWords, 0);
-          break;
-        case window::KindLabel:
-          p.shape = PropertyShape::Label;
-          p.values.assign(std::begin(window::kLabelValues), std::end(window::kLabelValues));
-          p.values[window::kLabelMultiLineValue] = e.multiLine ? 1 : 0;
-          p.trailer.assign(window::kLabelTrailerWords, 0);
-          break;
-        default:
-          p.shape = PropertyShape::Button;
-          p.values.assign(std::begin(window::kButtonValues), std::end(window::kButtonValues));
-          p.trailer.assign(window::kButtonTrailerWords, 0);
-          break;
-      }
-    }
-    f.records.push_back(std::move(r));
-  }
-  return f;
 }
 
 }  // namespace image

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace app {
+namespace image {
 
 enum class G : std::uint32_t {
   tileDir = 0x00,
@@ -30,4 +30,4 @@ enum class G : std::uint32_t {
 inline constexpr std::uint32_t kGlobalCount = 17;
 inline constexpr std::uint32_t kVarSegmentSize = kGlobalCount * 4;  // as stored: 68
 
-}  // namespace app
+}  // namespace image

@@ -6,8 +6,8 @@
 
 #include "host/abi.h"
 
-namespace app {
+namespace image {
 
 host::Text JoinTexts(std::initializer_list<const char*> parts);
 
-}  // namespace app
+}  // namespace image
