@@ -1,6 +1,5 @@
 #include "runtime/host.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -101,10 +100,6 @@ int NoBackendStatus() {
   return script && *script ? 2 : 4;
 }
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace
 
 Host& Host::Get() {
@@ -197,10 +192,11 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
   }
 
   // Native calls bind by library and entry name, now rather than at the first call.
+  profile_.Reset();
   natives_.clear();
   for (std::size_t i = 0; i < parsed_.nativeCalls.size(); ++i) {
     const auto& n = parsed_.nativeCalls[i];
-    BoundNative b{n.library, n.entry, BindNative(n.library, n.entry)};
+    BoundNative b{n.library, n.entry, BindNative(n.library, n.entry), profile_.TimingOf(n.entry)};
     if (!b.target)
       return fail("native call " + std::to_string(i) + ": no library " +
                   (n.library.empty() ? std::string("(system)") : "\"" + n.library + "\"") +
@@ -217,8 +213,6 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
 
   heap_.SetConstantRange(image, image::kDataSectionSize);
   heap_.SetExhaustedHandler([this](std::uint32_t bytes) { OutOfMemory(bytes); });
-  profile_ = Profile{};
-  profile_.on = std::getenv("VELMO_PROFILE") != nullptr;
   return true;
 }
 
@@ -281,21 +275,14 @@ Word Host::CallNative(std::uint32_t index, std::uint32_t argc, const Word* argv)
     std::fprintf(stderr, "velmo: native call %u does not exist\n", index);
     return 0;
   }
-  const void* target = natives_[index].target;
+  const BoundNative& native = natives_[index];
   NativeResult result;
-  if (profile_.on) {
-    double t0 = Now();
-    result = InvokeNative(target, argc, argv);
-    double dt = Now() - t0;
-    const std::string& entry = natives_[index].entry;
-    if (entry == "GdipLoadImageFromFile" || entry == "GdipGetImageDimension") {
-      profile_.decode += dt;
-      profile_.loads += entry == "GdipLoadImageFromFile";
-    } else if (entry.rfind("Gdip", 0) == 0) {
-      profile_.draw += dt;
-    }
+  if (native.timing == Profile::Timing::kUntimed) {
+    result = InvokeNative(native.target, argc, argv);
   } else {
-    result = InvokeNative(target, argc, argv);
+    const double start = Now();
+    result = InvokeNative(native.target, argc, argv);
+    profile_.AddCall(native.timing, Now() - start);
   }
   pictures_.Observe(index, argc, argv, result.value, ui_.get());
   if (result.depthChanged) {
@@ -393,13 +380,9 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
     }
     case Core::WriteBytes: {
       const host::BufferHeader* b = argc >= 2 ? host::AsBuffer(args[1]) : nullptr;
-      double t0 = profile_.on ? Now() : 0;
+      const double start = profile_.on() ? Now() : 0;
       bool written = sys::WriteBytes(TextArg(argc, args, 0), host::BufferData(b), host::BufferLength(b));
-      if (profile_.on) {
-        if (profile_.lastProgress >= 0) profile_.exportTime += t0 - profile_.lastProgress;
-        profile_.write += Now() - t0;
-        profile_.lastProgress = -1;
-      }
+      if (profile_.on()) profile_.AddWrite(start, Now() - start);
       return written ? 1 : 0;
     }
     case Core::ShowMessage:
@@ -473,7 +456,7 @@ void Host::WriteProperty(std::uint32_t, std::uint32_t control, std::uint32_t pro
   if (PropertyStore::IsTextProperty(spec->kind, property))
     text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(low | std::uint64_t(high) << 32));
   auto v = props_.Write(control, property, static_cast<std::int32_t>(low), text);
-  if (profile_.on && spec->kind == window::KindProgressBar) profile_.lastProgress = Now();
+  if (spec->kind == window::KindProgressBar) profile_.ProgressWritten();
   if (v && ui_) ui_->PropertyWritten(*spec, property, *v);
 }
 
@@ -490,14 +473,7 @@ void Host::Finish() {
     std::memcpy(&fn, reinterpret_cast<void*>(endRoutine_), sizeof fn);
     if (fn) reinterpret_cast<void (*)()>(fn)();
   }
-  if (profile_.on) {
-    std::fprintf(stderr,
-                 "velmo: profile: decode %.3f s (%llu loads), draw %.3f s, export %.3f s, write %.3f s, "
-                 "peak %.1f MiB, spilled %.1f MiB\n",
-                 profile_.decode, static_cast<unsigned long long>(profile_.loads), profile_.draw,
-                 profile_.exportTime, profile_.write, sys::PeakResidentMiB(),
-                 sys::SpilledPeak() / (1024.0 * 1024.0));
-  }
+  profile_.Report();
   if (std::getenv("VELMO_TRACE"))
     std::fprintf(stderr, "velmo: %zu blocks left after the end routine\n", heap_.LiveBlocks());
   // What the program leaves behind is released with it.

@@ -13,6 +13,7 @@
 #include "runtime/find_file.h"
 #include "runtime/memory.h"
 #include "runtime/picture_record.h"
+#include "runtime/profile.h"
 #include "runtime/properties.h"
 #include "runtime/ui/backend.h"
 #include "runtime/ui/window_layout.h"
@@ -22,6 +23,7 @@ namespace velmo {
 struct BoundNative {
   std::string library, entry;  // as the image names them
   const void* target = nullptr;  // what the call is made to (runtime/native_call.h)
+  Profile::Timing timing = Profile::Timing::kUntimed;  // decided when bound
 };
 
 // The host's exit status when a block can be had neither from memory nor
@@ -108,14 +110,7 @@ class Host {
   host::Word endRoutine_ = 0;
   bool finished_ = false;
   std::int64_t currentNative_ = -1;
-  // Where a merge's time goes, when VELMO_PROFILE is set: decoding, drawing,
-  // the export (from the last progress write to the file write) and the write.
-  struct Profile {
-    bool on = false;
-    double decode = 0, draw = 0, exportTime = 0, write = 0;
-    std::uint64_t loads = 0;
-    double lastProgress = -1;
-  } profile_;
+  Profile profile_;
   std::uint32_t runtimeErrors_ = 0;
   PictureRecord pictures_;
 };

@@ -1,7 +1,6 @@
 // The runtime host on Windows: the program's paths and texts go to the
 // Windows API as they stand, in the system's ANSI code page.
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,9 +22,7 @@ std::wstring Widen(std::string_view text, UINT codePage) {
   return wide;
 }
 
-// `exact` (when given) tells whether every character had a form in the page.
-std::string Narrow(std::wstring_view wide, UINT codePage, bool* exact = nullptr) {
-  if (exact) *exact = true;
+std::string Narrow(std::wstring_view wide, UINT codePage) {
   if (wide.empty()) return {};
   BOOL usedDefault = FALSE;
   // UTF-8 takes no default-character arguments.
@@ -37,7 +34,6 @@ std::string Narrow(std::wstring_view wide, UINT codePage, bool* exact = nullptr)
   if (n > 0)
     WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
                         used);
-  if (exact) *exact = n > 0 && !usedDefault;
   return out;
 }
 
@@ -90,18 +86,6 @@ std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter fi
   return dots;
 }
 
-std::optional<std::string> ScenarioPath(std::string_view utf8) {
-  bool exact = false;
-  std::string ansi = Narrow(Widen(utf8, CP_UTF8), CP_ACP, &exact);
-  if (!exact) return std::nullopt;
-  return ansi;
-}
-
-bool ScenarioFileExists(std::string_view utf8) {
-  const std::wstring wide = Widen(utf8, CP_UTF8);
-  return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void* MapBigBlock(std::size_t bytes, std::size_t) {
   return VirtualAlloc(nullptr, bytes ? bytes : 1, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
@@ -109,7 +93,6 @@ void* MapBigBlock(std::size_t bytes, std::size_t) {
 void UnmapBigBlock(void* block, std::size_t) { VirtualFree(block, 0, MEM_RELEASE); }
 
 std::string SpillDirectory() { return {}; }
-std::uint64_t SpilledPeak() { return 0; }
 
 bool AddressSpaceHolds(std::initializer_list<std::uint64_t> blocks) {
   std::vector<void*> reserved;
@@ -150,13 +133,6 @@ NoRoom WhyNoRoom(std::size_t bytes) {
                 "%.1f MiB)",
                 largest / (1024.0 * 1024.0));
   return {english, "在本程序(32 位)的地址空间里放不下"};
-}
-
-double PeakResidentMiB() {
-  PROCESS_MEMORY_COUNTERS counters{};
-  counters.cb = sizeof counters;
-  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
-  return counters.PeakWorkingSetSize / (1024.0 * 1024.0);
 }
 
 void Exit(unsigned code) {
