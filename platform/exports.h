@@ -151,4 +151,8 @@ constexpr Export MakeExport(const char* name) {
   return Export{name, &ThunkOf<F>, detail::ArgsOf(F)};
 }
 
+// The export of function `f` under its own name: `PLATFORM_EXPORT(GetDC)` is
+// MakeExport<&GetDC>("GetDC"), the name written once.
+#define PLATFORM_EXPORT(f) ::platform::MakeExport<&f>(#f)
+
 }  // namespace platform

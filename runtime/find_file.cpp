@@ -127,21 +127,48 @@ int CompareNames(std::string_view a, std::string_view b) {
   return 0;
 }
 
+std::vector<std::string> InSearchOrder(std::vector<FoundName> found) {
+  std::vector<std::string> result;
+  for (const char* dot : {".", ".."}) {
+    for (const FoundName& f : found)
+      if (f.name == dot) {
+        result.push_back(f.name);
+        break;
+      }
+  }
+  // The others, their upper-cased forms computed once.
+  std::vector<std::pair<Units, FoundName*>> others;
+  others.reserve(found.size());
+  for (FoundName& f : found)
+    if (f.name != "." && f.name != "..") others.emplace_back(UpcaseName(f.utf8), &f);
+  std::sort(others.begin(), others.end(), [](const auto& x, const auto& y) {
+    if (const int c = x.first.compare(y.first); c != 0) return c < 0;
+    return x.second->utf8 < y.second->utf8;
+  });
+  result.reserve(result.size() + others.size());
+  for (auto& [key, f] : others) result.push_back(std::move(f->name));
+  return result;
+}
+
 #ifndef _WIN32
 std::vector<std::string> ListMatches(const std::string& posixDir, std::string_view pattern,
                                      FindFilter filter, FindOptions options) {
-  std::vector<std::string> result;
-  if (posixDir.empty() || pattern.empty()) return result;
+  if (posixDir.empty() || pattern.empty()) return {};
   const int fd = open(posixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return result;
+  if (fd < 0) return {};
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
     close(fd);
-    return result;
+    return {};
   }
 
   const std::vector<Element> pat = Translate(NameUnits(pattern));
-  std::vector<std::pair<Units, std::string>> entries;
+  std::vector<FoundName> found;
+  if (!options.driveRoot && FilterAccepts(filter, true)) {
+    for (const char* dot : {".", ".."}) {
+      if (MatchTranslated(pat, dot)) found.push_back({dot, dot});
+    }
+  }
   while (true) {
     errno = 0;
     const struct dirent* e = readdir(dir);
@@ -150,23 +177,10 @@ std::vector<std::string> ListMatches(const std::string& posixDir, std::string_vi
     if (name == "." || name == "..") continue;
     if (!MatchTranslated(pat, name)) continue;
     if (filter.given && !FilterAccepts(filter, IsDirectoryEntry(dirfd(dir), e))) continue;
-    entries.emplace_back(UpcaseName(name), std::string(name));
+    found.push_back({std::string(name), std::string(name)});
   }
   closedir(dir);
-
-  std::sort(entries.begin(), entries.end(), [](const auto& x, const auto& y) {
-    if (const int c = x.first.compare(y.first); c != 0) return c < 0;
-    return x.second < y.second;
-  });
-
-  if (!options.driveRoot && FilterAccepts(filter, true)) {
-    for (const char* dot : {".", ".."}) {
-      if (MatchTranslated(pat, dot)) result.emplace_back(dot);
-    }
-  }
-  result.reserve(result.size() + entries.size());
-  for (auto& e : entries) result.push_back(std::move(e.second));
-  return result;
+  return InSearchOrder(std::move(found));
 }
 
 DirectorySearch::DirectorySearch(const std::string& posixDir, std::string_view pattern,

@@ -73,6 +73,15 @@ int CompareNames(std::string_view a, std::string_view b);
 // Whether an entry passes the filter.
 bool FilterAccepts(FindFilter filter, bool isDirectory);
 
+// A name a search found, and its UTF-8 form, by which it is ordered.
+struct FoundName {
+  std::string utf8, name;
+};
+
+// The found names in the order a search returns them: "." and ".." first (in
+// that order), then the others by CompareNames of their UTF-8 forms.
+std::vector<std::string> InSearchOrder(std::vector<FoundName> found);
+
 #ifndef _WIN32
 // The names a search of `posixDir` returns, in order: the matching "." and
 // "..", then the matching entries sorted by CompareNames. A directory that

@@ -6,10 +6,12 @@
 #include <sstream>
 
 #include "host/args.h"
+#include "platform/little_endian.h"
 #include "runtime/native_call.h"
 #include "runtime/system.h"
 #include "runtime/text_commands.h"
 #include "runtime/window_builder.h"
+#include "runtime/windows_path.h"
 #include "window/ids.h"
 
 namespace velmo {
@@ -59,12 +61,6 @@ std::string Hex(std::uint64_t v) {
   std::ostringstream s;
   s << "0x" << std::hex << v;
   return s.str();
-}
-
-std::uint32_t Get32(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
 }
 
 const char* TextArg(std::uint32_t argc, const ArgRecord* args, std::uint32_t i) {
@@ -150,7 +146,7 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
     std::uint32_t at = image::FixupOffset(entry);
     if (at > codeSize_ || codeSize_ - at < sizeof(Word))
       return fail("damaged program image: fixup at code offset " + Hex(at) + " leaves the code");
-    std::uint32_t stored = Get32(code_ + at);
+    std::uint32_t stored = platform::Le32(code_ + at);
     Word value = 0;
     switch (image::FixupTypeOf(entry)) {
       case 0:
@@ -183,11 +179,11 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
 
   // Identifiers keep their values; check that they name what exists.
   for (std::uint32_t at : parsed_.idGroups[1]) {
-    if (at + 4 > codeSize_ || Get32(code_ + at) >= parsed_.nativeCalls.size())
+    if (at + 4 > codeSize_ || platform::Le32(code_ + at) >= parsed_.nativeCalls.size())
       return fail("damaged program image: native-call index at code offset " + Hex(at) + " is out of range");
   }
   for (std::uint32_t at : parsed_.idGroups[2]) {
-    if (at + 4 > codeSize_ || Get32(code_ + at) >= parsed_.libraries.size())
+    if (at + 4 > codeSize_ || platform::Le32(code_ + at) >= parsed_.libraries.size())
       return fail("damaged program image: library index at code offset " + Hex(at) + " is out of range");
   }
 
@@ -420,10 +416,7 @@ Word Host::CallLibraryCommand(std::uint32_t library, std::uint32_t command, std:
     case host::Panea::BrowseFolder: {
       std::optional<std::string> chosen;
       if (ui_) chosen = ui_->BrowseFolder(TextArg(argc, args, 0));
-      std::string path = chosen ? *chosen : std::string();
-      // No trailing backslash, except a drive root's.
-      while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-      return reinterpret_cast<Word>(heap_.CopyText(path));
+      return reinterpret_cast<Word>(heap_.CopyText(WithoutTrailingBackslash(chosen.value_or(std::string()))));
     }
     case host::Panea::OpenTarget:
       if (ui_) ui_->OpenTarget(TextArg(argc, args, 1));

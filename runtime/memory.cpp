@@ -31,14 +31,14 @@ void* BlockHeap::Track(void* p, std::uint32_t bytes, bool mapped) {
 }
 
 void* BlockHeap::Allocate(std::uint32_t bytes) {
-  if (bytes >= sys::kBigBlock)
+  if (bytes >= graphics::kBigBlockBytes)
     return Track(sys::MapBigBlock(bytes, kPayloadOffset), bytes, true);
   // A zero-byte request still gets a distinct block the program can free.
   return Track(std::malloc(bytes ? bytes : 1), bytes, false);
 }
 
 void* BlockHeap::AllocateZeroed(std::uint32_t bytes) {
-  if (bytes >= sys::kBigBlock)
+  if (bytes >= graphics::kBigBlockBytes)
     return Track(sys::MapBigBlock(bytes, kPayloadOffset), bytes, true);
   return Track(std::calloc(bytes ? bytes : 1, 1), bytes, false);
 }

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/graphics/big_block_size.h"
 #include "runtime/find_file.h"
 
 namespace velmo::sys {
@@ -44,11 +45,10 @@ bool WriteBytes(const char* ansiPath, const void* data, std::size_t size);
 // Empty when the directory does not exist or cannot be read.
 std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter filter);
 
-// Blocks from kBigBlock on come from the system's page allocator: zeroed by
-// it and released at once when freed; on Linux a block too large for the
-// memory the process may use lives in a spill file on disk
+// Blocks from graphics::kBigBlockBytes on come from the system's page
+// allocator: zeroed by it and released at once when freed; on Linux a block
+// too large for the memory the process may use lives in a spill file on disk
 // (platform/graphics/big_block.h). Null when the memory cannot be had.
-inline constexpr std::size_t kBigBlock = std::size_t(1) << 20;
 // `lead`: the offset of the payload in the block, placed for direct I/O
 // where the system writes that way.
 void* MapBigBlock(std::size_t bytes, std::size_t lead);

@@ -13,6 +13,7 @@
 #include "platform/paths.h"
 #include "platform/win32.h"
 #include "runtime/system.h"
+#include "runtime/windows_path.h"
 #include "runtime/write_file.h"
 
 namespace velmo::sys {
@@ -29,9 +30,7 @@ std::string AnsiToUtf8(std::string_view ansi) { return platform::AnsiToUtf8(ansi
 std::string Utf8ToAnsi(std::string_view utf8) { return platform::Utf8ToAnsi(utf8); }
 
 std::string ProgramDir() {
-  std::string dir = platform::PosixToWindows(platform::ExecutableDir()).value_or(std::string());
-  if (dir.size() > 3 && dir.back() == '\\') dir.pop_back();
-  return dir;
+  return WithoutTrailingBackslash(platform::PosixToWindows(platform::ExecutableDir()).value_or(std::string()));
 }
 
 bool FileExists(const char* ansiPath) {

@@ -2,13 +2,13 @@
 // Windows API as they stand, in the system's ANSI code page.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <utility>
 #include <vector>
 
 #include "runtime/system.h"
+#include "runtime/windows_path.h"
 #include "runtime/write_file.h"
 
 namespace velmo::sys {
@@ -49,9 +49,8 @@ std::string ProgramDir() {
   std::string dir(path, n);
   const std::size_t cut = dir.find_last_of('\\');
   if (cut == std::string::npos) return {};
-  dir.resize(cut);
-  if (dir.size() == 2 && dir[1] == ':') dir += '\\';  // a drive root keeps its backslash
-  return dir;
+  dir.resize(cut + 1);
+  return WithoutTrailingBackslash(std::move(dir));
 }
 
 bool FileExists(const char* ansiPath) {
@@ -65,25 +64,16 @@ bool WriteBytes(const char* ansiPath, const void* data, std::size_t size) {
 }
 
 std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter filter) {
-  std::vector<std::string> dots;
-  // The others with their UTF-8 form, by which NTFS index order compares them.
-  std::vector<std::pair<std::string, std::string>> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(std::string(ansiPattern).c_str(), &found);
+  std::vector<FoundName> found;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(std::string(ansiPattern).c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) return {};
   do {
-    const std::string name = found.cFileName;
-    if (!FilterAccepts(filter, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) continue;
-    if (name == "." || name == "..") dots.push_back(name);
-    else names.emplace_back(AnsiToUtf8(name), name);
-  } while (FindNextFileA(search, &found));
+    if (FilterAccepts(filter, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
+      found.push_back({AnsiToUtf8(entry.cFileName), entry.cFileName});
+  } while (FindNextFileA(search, &entry));
   FindClose(search);
-
-  std::sort(dots.begin(), dots.end());  // "." before ".."
-  std::sort(names.begin(), names.end(),
-            [](const auto& a, const auto& b) { return CompareNames(a.first, b.first) < 0; });
-  for (auto& [utf8, ansi] : names) dots.push_back(std::move(ansi));
-  return dots;
+  return InSearchOrder(std::move(found));
 }
 
 void* MapBigBlock(std::size_t bytes, std::size_t) {

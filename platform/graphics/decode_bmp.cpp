@@ -17,36 +17,31 @@
 
 #include "platform/graphics/dib.h"
 #include "platform/graphics/picture.h"
+#include "platform/little_endian.h"
 
 namespace graphics {
 namespace dib {
-namespace {
-
-std::uint32_t U16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
-std::uint32_t U32(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
-}
-
-}  // namespace
+using platform::Le16;
+using platform::Le32;
 
 GpStatus ReadLayout(std::span<const std::uint8_t> f, std::size_t headerAt, Layout& l) {
   if (f.size() < headerAt + 12) return Gdiplus::GenericError;
-  const std::uint32_t headerSize = U32(&f[headerAt]);
+  const std::uint32_t headerSize = Le32(&f[headerAt]);
   if (headerSize > f.size() - headerAt) return Gdiplus::GenericError;
   const std::uint8_t* h = &f[headerAt];
   std::size_t paletteEntry = 4;
   std::uint32_t colours = 0;
   if (headerSize == 12) {
-    l.width = U16(h + 4);
-    l.height = U16(h + 6);
-    l.bpp = U16(h + 10);
+    l.width = Le16(h + 4);
+    l.height = Le16(h + 6);
+    l.bpp = Le16(h + 10);
     paletteEntry = 3;
   } else if (headerSize >= 40) {
-    l.width = static_cast<std::int32_t>(U32(h + 4));
-    l.height = static_cast<std::int32_t>(U32(h + 8));
-    l.bpp = U16(h + 14);
-    l.compression = U32(h + 16);
-    colours = U32(h + 32);
+    l.width = static_cast<std::int32_t>(Le32(h + 4));
+    l.height = static_cast<std::int32_t>(Le32(h + 8));
+    l.bpp = Le16(h + 14);
+    l.compression = Le32(h + 16);
+    colours = Le32(h + 32);
     if (headerSize == 64 && l.compression != kRgb) return Gdiplus::UnknownImageFormat;
   } else {
     return Gdiplus::GenericError;
@@ -65,10 +60,10 @@ GpStatus ReadLayout(std::span<const std::uint8_t> f, std::size_t headerAt, Layou
     const std::size_t maskAt = headerSize >= 52 ? headerAt + 40 : at;
     const std::size_t maskCount = l.compression == kAlphaBitfields || headerSize >= 56 ? 4 : 3;
     if (maskAt + 4 * maskCount > f.size()) return Gdiplus::GenericError;
-    l.red = Channel(U32(&f[maskAt]));
-    l.green = Channel(U32(&f[maskAt + 4]));
-    l.blue = Channel(U32(&f[maskAt + 8]));
-    if (maskCount == 4) l.alpha = Channel(U32(&f[maskAt + 12]));
+    l.red = Channel(Le32(&f[maskAt]));
+    l.green = Channel(Le32(&f[maskAt + 4]));
+    l.blue = Channel(Le32(&f[maskAt + 8]));
+    if (maskCount == 4) l.alpha = Channel(Le32(&f[maskAt + 12]));
     if (headerSize < 52) at += 4 * maskCount;
   } else if (l.compression == kRgb) {
     if (l.bpp == 16) l.red = Channel(0x7C00), l.green = Channel(0x03E0), l.blue = Channel(0x001F);
@@ -117,7 +112,7 @@ GpStatus DecodeRows(std::span<const std::uint8_t> f, const Layout& l, Picture& p
           out[0] = src[3 * x], out[1] = src[3 * x + 1], out[2] = src[3 * x + 2], out[3] = 0;
           break;
         default: {
-          const std::uint32_t px = l.bpp == 16 ? U16(src + 2 * x) : U32(src + 4 * x);
+          const std::uint32_t px = l.bpp == 16 ? Le16(src + 2 * x) : Le32(src + 4 * x);
           out[0] = l.blue.Get(px, 0), out[1] = l.green.Get(px, 0), out[2] = l.red.Get(px, 0);
           out[3] = 0;
           if (a) a[x] = l.alpha.Get(px, 255);
@@ -185,7 +180,7 @@ GpStatus DecodeBmp(std::span<const std::uint8_t> file, Picture& out) {
   // data starts.
   Layout l;
   if (GpStatus s = dib::ReadLayout(file, 14, l); s != Gdiplus::Ok) return s;
-  l.pixelOffset = dib::U32(&file[10]);
+  l.pixelOffset = platform::Le32(&file[10]);
   if (l.pixelOffset > file.size()) {
     NoteTruncated();
     return Gdiplus::GenericError;

@@ -43,6 +43,7 @@
 
 #include "platform/graphics/dib.h"
 #include "platform/graphics/picture.h"
+#include "platform/little_endian.h"
 
 namespace graphics {
 namespace {
@@ -50,10 +51,8 @@ namespace {
 constexpr std::size_t kDirectorySize = 6, kEntrySize = 16;
 constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-std::uint32_t U16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
-std::uint32_t U32(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
-}
+using platform::Le16;
+using platform::Le32;
 
 GpStatus DecodeDibEntry(std::span<const std::uint8_t> d, Picture& out) {
   dib::Layout l;
@@ -94,8 +93,8 @@ GpStatus DecodeDibEntry(std::span<const std::uint8_t> d, Picture& out) {
 }  // namespace
 
 GpStatus DecodeIco(std::span<const std::uint8_t> file, Picture& out) {
-  if (file.size() < kDirectorySize || U16(&file[0]) != 0) return Gdiplus::UnknownImageFormat;
-  const std::uint32_t type = U16(&file[2]), count = U16(&file[4]);
+  if (file.size() < kDirectorySize || Le16(&file[0]) != 0) return Gdiplus::UnknownImageFormat;
+  const std::uint32_t type = Le16(&file[2]), count = Le16(&file[4]);
   if ((type != 1 && type != 2) || count == 0) return Gdiplus::UnknownImageFormat;
   // The whole directory must be there, though only its first entry is used.
   if (file.size() - kDirectorySize < std::size_t(count) * kEntrySize) return Gdiplus::GenericError;
@@ -104,7 +103,7 @@ GpStatus DecodeIco(std::span<const std::uint8_t> file, Picture& out) {
   // reserved byte, planes and bit count (a cursor's hotspot), then the two
   // fields used here: the entry's size and its offset in the file.
   const std::uint8_t* e = &file[kDirectorySize];
-  const std::uint32_t bytes = U32(e + 8), offset = U32(e + 12);
+  const std::uint32_t bytes = Le32(e + 8), offset = Le32(e + 12);
   if (offset > file.size() || bytes > file.size() - offset) return Gdiplus::GenericError;
   const std::span<const std::uint8_t> data = file.subspan(offset, bytes);
 
