@@ -73,9 +73,6 @@ struct Library {
 // table marked as system. Null when there is no such export.
 const Export* FindExport(std::string_view libraryName, std::string_view entryName);
 
-// Whether any table carries this file name (an empty name: the system set).
-bool HasLibrary(std::string_view libraryName);
-
 // Adds a table at run time, searched after the built-in ones. The table must
 // outlive every lookup.
 void RegisterLibrary(const Library& library);

@@ -182,15 +182,6 @@ std::vector<std::string> ListMatches(const std::string& posixDir, std::string_vi
   closedir(dir);
   return InSearchOrder(std::move(found));
 }
-
-DirectorySearch::DirectorySearch(const std::string& posixDir, std::string_view pattern,
-                                 FindFilter filter, FindOptions options)
-    : names_(ListMatches(posixDir, pattern, filter, options)) {}
-
-std::string SearchTable::Start(Handle& handle, const std::string& posixDir,
-                               std::string_view pattern, FindFilter filter, FindOptions options) {
-  return Start(handle, ListMatches(posixDir, pattern, filter, options));
-}
 #endif
 
 std::optional<std::string> DirectorySearch::Next() {
@@ -230,11 +221,6 @@ std::string SearchTable::Next(Handle handle) {
 void SearchTable::End(Handle handle) {
   std::lock_guard lock(mutex_);
   searches_.erase(handle);
-}
-
-std::size_t SearchTable::OpenCount() const {
-  std::lock_guard lock(mutex_);
-  return searches_.size();
 }
 
 SearchTable::Handle SearchTable::NewHandleLocked() {

@@ -253,7 +253,6 @@ void Host::CallRoutine(std::uint32_t codeOffset, const std::int32_t* args, int a
 }
 
 void Host::ReportRuntimeError(std::uint32_t code) {
-  ++runtimeErrors_;
   std::string detail = "runtime error " + std::to_string(code);
   if (code == host::kErrorStackDepth && currentNative_ >= 0 &&
       static_cast<std::size_t>(currentNative_) < natives_.size()) {

@@ -63,18 +63,10 @@ class Host {
   // Calls the routine whose entry cell lies at `codeOffset`.
   void CallRoutine(std::uint32_t codeOffset, const std::int32_t* args, int argc);
 
-  // --- state, for tests and diagnostics --------------------------------------
-  BlockHeap& heap() { return heap_; }
-  PropertyStore& properties() { return props_; }
-  const image::ProgramImage& image() const { return parsed_; }
-  std::uint8_t* codeBase() const { return code_; }
-  const std::vector<host::Word>& vars() const { return vars_; }
-  const std::vector<BoundNative>& natives() const { return natives_; }
-  const host::ServiceTable& serviceTable() const { return table_; }
-  SearchTable& searches() { return searches_; }
-  std::uint32_t runtimeErrors() const { return runtimeErrors_; }
-
  private:
+  // The tests' view of the host's state (defined with the tests only).
+  friend class HostInspector;
+
   Host() = default;
   bool EnsureBackend(std::string* error);
   void FireEvent(std::uint32_t control, std::int32_t event, const std::int32_t* args, int argc);
@@ -111,7 +103,6 @@ class Host {
   bool finished_ = false;
   std::int64_t currentNative_ = -1;
   Profile profile_;
-  std::uint32_t runtimeErrors_ = 0;
   PictureRecord pictures_;
 };
 
