@@ -7,6 +7,7 @@
 
 #include "host/args.h"
 #include "platform/little_endian.h"
+#include "platform/trace.h"
 #include "runtime/native_call.h"
 #include "runtime/system.h"
 #include "runtime/text_commands.h"
@@ -42,7 +43,7 @@ void SlotWriteProperty(std::uint32_t window, std::uint32_t control, std::uint32_
   Host::Get().WriteProperty(window, control, property, low, high);
 }
 void* SlotAllocate(std::uint32_t bytes) { return Host::Get().Allocate(bytes); }
-void SlotUnused() { std::fprintf(stderr, "velmo: service slot 0x1c called\n"); }
+void SlotUnused() { platform::Trace("service slot 0x1c called"); }
 void SlotFree(void* block) { Host::Get().Free(block); }
 void SlotEndProgram(Word code) { Host::Get().EndProgram(code); }
 void SlotRunMessageLoop(Word) { Host::Get().RunMessageLoop(); }
@@ -236,14 +237,13 @@ int Host::RunImage(std::uint8_t* image) {
 
 void Host::CallRoutine(std::uint32_t codeOffset, const std::int32_t* args, int argc) {
   if (codeOffset > codeSize_ || codeSize_ - codeOffset < sizeof(Word)) {
-    std::fprintf(stderr, "velmo: no routine at code offset %s\n", Hex(codeOffset).c_str());
+    platform::Trace("no routine at code offset %s", Hex(codeOffset).c_str());
     return;
   }
   Word fn;
   std::memcpy(&fn, code_ + codeOffset, sizeof fn);
   if (!fn) {
-    std::fprintf(stderr, "velmo: the routine at code offset %s is not part of this program\n",
-                 Hex(codeOffset).c_str());
+    platform::Trace("the routine at code offset %s is not part of this program", Hex(codeOffset).c_str());
     return;
   }
   if (argc >= 3 && args)
@@ -267,7 +267,7 @@ void Host::ReportRuntimeError(std::uint32_t code) {
 
 Word Host::CallNative(std::uint32_t index, std::uint32_t argc, const Word* argv) {
   if (index >= natives_.size()) {
-    std::fprintf(stderr, "velmo: native call %u does not exist\n", index);
+    platform::Trace("native call %u does not exist", index);
     return 0;
   }
   const BoundNative& native = natives_[index];
@@ -358,7 +358,7 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
         size = args[0].low;
       }
       if (size > 0xFFFFFFFFu - sizeof(host::BufferHeader)) {
-        std::fprintf(stderr, "velmo: ZeroBytes(%u): more than a byte buffer can hold\n", size);
+        platform::Trace("ZeroBytes(%u): more than a byte buffer can hold", size);
         size = 0;
       }
       auto* b = static_cast<host::BufferHeader*>(
@@ -390,7 +390,7 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
       ControlState* st = props_.State(args[0].high);
       const ControlLayout* spec = props_.Spec(args[0].high);
       if (!st || !spec || spec->kind != window::KindCommonDialog) {
-        std::fprintf(stderr, "velmo: OpenDialog: %s is not a common dialog\n", Hex(args[0].high).c_str());
+        platform::Trace("OpenDialog: %s is not a common dialog", Hex(args[0].high).c_str());
         return 0;
       }
       SaveDialogRequest req{st->dialogTitle, st->dialogFilter, st->dialogFileName, st->dialogType};
@@ -399,7 +399,7 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
       return 0;
     }
   }
-  std::fprintf(stderr, "velmo: unknown support command %s\n", Hex(command).c_str());
+  platform::Trace("unknown support command %s", Hex(command).c_str());
   return 0;
 }
 
@@ -408,7 +408,7 @@ Word Host::CallLibraryCommand(std::uint32_t library, std::uint32_t command, std:
   if (library == static_cast<std::uint32_t>(host::Library::Velmo))
     return CallCoreCommand(command, argc, args);
   if (library != static_cast<std::uint32_t>(host::Library::Panea)) {
-    std::fprintf(stderr, "velmo: unknown support library %u\n", library);
+    platform::Trace("unknown support library %u", library);
     return 0;
   }
   switch (static_cast<host::Panea>(command)) {
@@ -421,7 +421,7 @@ Word Host::CallLibraryCommand(std::uint32_t library, std::uint32_t command, std:
       if (ui_) ui_->OpenTarget(TextArg(argc, args, 1));
       return 0;
   }
-  std::fprintf(stderr, "velmo: unknown panea command %s\n", Hex(command).c_str());
+  platform::Trace("unknown panea command %s", Hex(command).c_str());
   return 0;
 }
 
@@ -429,7 +429,7 @@ Word Host::ReadProperty(std::uint32_t, std::uint32_t control, std::uint32_t prop
   if (spec_ && control == 0) control = spec_->window.id;
   auto v = props_.Read(control, property);
   if (!v) {
-    std::fprintf(stderr, "velmo: property %u of unknown control %s read\n", property, Hex(control).c_str());
+    platform::Trace("property %u of unknown control %s read", property, Hex(control).c_str());
     return 0;
   }
   if (v->isText) return reinterpret_cast<Word>(heap_.CopyText(v->text));
@@ -441,7 +441,7 @@ void Host::WriteProperty(std::uint32_t, std::uint32_t control, std::uint32_t pro
   if (spec_ && control == 0) control = spec_->window.id;
   const ControlLayout* spec = props_.Spec(control);
   if (!spec) {
-    std::fprintf(stderr, "velmo: property %u of unknown control %s written\n", property, Hex(control).c_str());
+    platform::Trace("property %u of unknown control %s written", property, Hex(control).c_str());
     return;
   }
   const char* text = nullptr;
@@ -454,7 +454,7 @@ void Host::WriteProperty(std::uint32_t, std::uint32_t control, std::uint32_t pro
 
 void Host::Free(void* block) {
   if (heap_.Free(block) == BlockHeap::FreeResult::Unknown)
-    std::fprintf(stderr, "velmo: Free of a block the host did not hand out (ignored)\n");
+    platform::Trace("Free of a block the host did not hand out (ignored)");
 }
 
 void Host::Finish() {
@@ -466,8 +466,7 @@ void Host::Finish() {
     if (fn) reinterpret_cast<void (*)()>(fn)();
   }
   profile_.Report();
-  if (std::getenv("VELMO_TRACE"))
-    std::fprintf(stderr, "velmo: %zu blocks left after the end routine\n", heap_.LiveBlocks());
+  platform::Trace("%zu blocks left after the end routine", heap_.LiveBlocks());
   // What the program leaves behind is released with it.
   heap_.ReleaseAll();
 }
@@ -557,7 +556,7 @@ Word Host::AuxService(std::uint32_t function, Word a, Word b, Word c, Word d) {
       endRoutine_ = a;
       return 0;
   }
-  std::fprintf(stderr, "velmo: unknown auxiliary service %u\n", function);
+  platform::Trace("unknown auxiliary service %u", function);
   return 0;
 }
 

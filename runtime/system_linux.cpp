@@ -30,7 +30,8 @@ std::string AnsiToUtf8(std::string_view ansi) { return platform::AnsiToUtf8(ansi
 std::string Utf8ToAnsi(std::string_view utf8) { return platform::Utf8ToAnsi(utf8); }
 
 std::string ProgramDir() {
-  return WithoutTrailingBackslash(platform::PosixToWindows(platform::ExecutableDir()).value_or(std::string()));
+  const std::optional<std::string> dir = platform::PosixToWindows(platform::ExecutableDir());
+  return WithoutTrailingBackslash(dir.value_or(std::string()));
 }
 
 bool FileExists(const char* ansiPath) {

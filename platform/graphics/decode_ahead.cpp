@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -85,6 +86,7 @@ GpStatus ReadAndDecode(const std::string& posixPath, Picture& out, FileStamp* st
 }  // namespace
 
 GpStatus LoadPictureFile(const std::string& posixPath, Picture& out, FileStamp* stamp) {
+  ClearFailureReason();
   const GpStatus status = ReadAndDecode(posixPath, out, stamp);
   switch (status) {
     case Gdiplus::Ok: SetLoadFailure(LoadFailure::kNone); break;
@@ -105,23 +107,24 @@ GpStatus ReadAndDecode(const std::string& posixPath, Picture& out, FileStamp* st
   // hold the caller (or the worker, and with it the shut-down) in open.
   const int fd = ::open(posixPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0)
-    return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? Gdiplus::FileNotFound
-                                                                        : Gdiplus::Win32Error;
+    return Failed(errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? Gdiplus::FileNotFound
+                                                                               : Gdiplus::Win32Error,
+                  std::string("cannot open: ") + std::strerror(errno));
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return Gdiplus::Win32Error;
-  if (st.st_size > kMaxFileBytes) return Gdiplus::OutOfMemory;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return Failed(Gdiplus::Win32Error, "not a regular file");
+  if (st.st_size > kMaxFileBytes) return Failed(Gdiplus::OutOfMemory, "a file larger than a picture may be");
   std::size_t size = std::size_t(st.st_size);
   std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[size ? size : 1]);
-  if (!data) return Gdiplus::OutOfMemory;
+  if (!data) return Failed(Gdiplus::OutOfMemory, "no memory for the file");
   std::size_t got = 0;
   while (got < size) {
     const ssize_t n = ::read(fd, data.get() + got, size - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Gdiplus::Win32Error;
+    if (n < 0) return Failed(Gdiplus::Win32Error, std::string("cannot read: ") + std::strerror(errno));
     if (n == 0) break;  // the file shrank: decode what there is
     got += std::size_t(n);
   }
