@@ -25,7 +25,7 @@ using platform::UpcaseName;
 using platform::UpcaseUnit;
 
 // A pattern element after the Windows translation of wildcards.
-enum class Op : std::uint8_t { Literal, Star, DosStar, AnyChar, DosDot };
+enum class Op : std::uint8_t { kLiteral, kStar, kDosStar, kAnyChar, kDosDot };
 struct Element {
   Op op;
   char16_t unit;  // upper-cased, for Literal
@@ -38,20 +38,20 @@ std::vector<Element> Translate(const Units& p) {
     const char16_t next = i + 1 < p.size() ? p[i + 1] : 0;
     switch (p[i]) {
       case u'*':
-        out.push_back({next == u'.' ? Op::DosStar : Op::Star, 0});
+        out.push_back({next == u'.' ? Op::kDosStar : Op::kStar, 0});
         break;
       case u'?':
-        out.push_back({Op::AnyChar, 0});
+        out.push_back({Op::kAnyChar, 0});
         break;
       case u'.':
         if (next == u'*' || next == u'?' || i + 1 == p.size()) {
-          out.push_back({Op::DosDot, 0});
+          out.push_back({Op::kDosDot, 0});
         } else {
-          out.push_back({Op::Literal, u'.'});
+          out.push_back({Op::kLiteral, u'.'});
         }
         break;
       default:
-        out.push_back({Op::Literal, UpcaseUnit(p[i])});
+        out.push_back({Op::kLiteral, UpcaseUnit(p[i])});
     }
   }
   return out;
@@ -85,19 +85,19 @@ bool MatchTranslated(const std::vector<Element>& pat, std::string_view name) {
       const bool more = i < N;
       bool m = false;
       switch (el.op) {
-        case Op::Literal:
+        case Op::kLiteral:
           m = more && n[i] == el.unit && match[p + 1][i + 1];
           break;
-        case Op::Star:
+        case Op::kStar:
           m = match[p + 1][i] || (more && match[p][i + 1]);
           break;
-        case Op::DosStar:  // any run that leaves the name's last dot alone
+        case Op::kDosStar:  // any run that leaves the name's last dot alone
           m = match[p + 1][i] || (more && i != lastDot && match[p][i + 1]);
           break;
-        case Op::AnyChar:  // one character, or nothing at a dot or at the end
+        case Op::kAnyChar:  // one character, or nothing at a dot or at the end
           m = (more && n[i] != u'.') ? match[p + 1][i + 1] : match[p + 1][i];
           break;
-        case Op::DosDot:  // a dot, or nothing at the end
+        case Op::kDosDot:  // a dot, or nothing at the end
           m = more ? (n[i] == u'.' && match[p + 1][i + 1]) : match[p + 1][i];
           break;
       }

@@ -453,7 +453,7 @@ void Host::WriteProperty(std::uint32_t, std::uint32_t control, std::uint32_t pro
 }
 
 void Host::Free(void* block) {
-  if (heap_.Free(block) == BlockHeap::FreeResult::Unknown)
+  if (heap_.Free(block) == BlockHeap::FreeResult::kUnknown)
     platform::Trace("Free of a block the host did not hand out (ignored)");
 }
 

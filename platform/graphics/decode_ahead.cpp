@@ -201,18 +201,18 @@ void DecodeAhead::Schedule(const std::string& asked, const std::vector<std::stri
       ++it;
       continue;
     }
-    if (it->second.state == State::Decoding) {
+    if (it->second.state == State::kDecoding) {
       it->second.dropped = true;
       ++it;
       continue;
     }
-    if (it->second.state == State::Ready) readyBytes_ -= BytesOf(it->second.picture);
+    if (it->second.state == State::kReady) readyBytes_ -= BytesOf(it->second.picture);
     it = entries_.erase(it);
   }
   queue_.clear();
   for (const std::string& path : next) {
     auto [it, added] = entries_.try_emplace(path);
-    if (added || it->second.state == State::Pending) queue_.push_back(path);
+    if (added || it->second.state == State::kPending) queue_.push_back(path);
     else it->second.dropped = false;
   }
   if (!queue_.empty()) changed_.notify_all();
@@ -223,8 +223,8 @@ bool DecodeAhead::DecodeOne(std::unique_lock<std::mutex>& lock) {
     const std::string path = std::move(queue_.front());
     queue_.pop_front();
     auto it = entries_.find(path);
-    if (it == entries_.end() || it->second.state != State::Pending) continue;
-    it->second.state = State::Decoding;
+    if (it == entries_.end() || it->second.state != State::kPending) continue;
+    it->second.state = State::kDecoding;
     lock.unlock();
     Picture picture;
     FileStamp stamp;
@@ -235,7 +235,7 @@ bool DecodeAhead::DecodeOne(std::unique_lock<std::mutex>& lock) {
       if (status != Gdiplus::Ok || it->second.dropped || stop_) {
         entries_.erase(it);
       } else {
-        it->second.state = State::Ready;
+        it->second.state = State::kReady;
         it->second.picture = std::move(picture);
         it->second.stamp = stamp;
         readyBytes_ += BytesOf(it->second.picture);
@@ -264,11 +264,11 @@ GpStatus DecodeAhead::Load(const std::string& posixPath, Picture& out) {
   }
   for (;;) {
     auto it = entries_.find(posixPath);
-    if (it == entries_.end() || it->second.state == State::Pending) {
+    if (it == entries_.end() || it->second.state == State::kPending) {
       if (it != entries_.end()) entries_.erase(it);  // its turn has come: decode it here
       break;
     }
-    if (it->second.state == State::Ready) {
+    if (it->second.state == State::kReady) {
       Picture picture = std::move(it->second.picture);
       const FileStamp stamp = it->second.stamp;
       readyBytes_ -= BytesOf(picture);

@@ -23,7 +23,7 @@ GpStatus AllocatePicture(Picture& p, std::int64_t width, std::int64_t height, bo
 
 void FinishAlpha(Picture& p) {
   if (!p.alpha) return;
-  p.rows.assign(std::size_t(p.height), RowCover::Mixed);
+  p.rows.assign(std::size_t(p.height), RowCover::kMixed);
   bool allOpaque = true;
   for (std::int32_t y = 0; y < p.height; ++y) {
     const std::uint8_t* a = p.AlphaRow(y);
@@ -32,8 +32,8 @@ void FinishAlpha(Picture& p) {
       all &= a[x];
       any |= a[x];
     }
-    if (all == 0xFF) p.rows[y] = RowCover::Opaque;
-    else if (any == 0) p.rows[y] = RowCover::Clear;
+    if (all == 0xFF) p.rows[y] = RowCover::kOpaque;
+    else if (any == 0) p.rows[y] = RowCover::kClear;
     allOpaque = allOpaque && all == 0xFF;
   }
   if (allOpaque) {

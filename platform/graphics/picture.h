@@ -22,7 +22,7 @@ namespace graphics {
 inline constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 26;
 
 // How a row of the picture covers what lies below it.
-enum class RowCover : std::uint8_t { Opaque, Clear, Mixed };
+enum class RowCover : std::uint8_t { kOpaque, kClear, kMixed };
 
 struct Picture {
   std::int32_t width = 0;
