@@ -71,14 +71,6 @@ const Export* FindExport(std::string_view libraryName, std::string_view entryNam
   return nullptr;
 }
 
-bool HasLibrary(std::string_view libraryName) {
-  const std::vector<const Library*> all = AllLibraries();
-  const std::string wanted = CanonicalName(libraryName);
-  for (const Library* lib : all)
-    if (libraryName.empty() ? lib->system : CanonicalName(lib->fileName) == wanted) return true;
-  return false;
-}
-
 void RegisterLibrary(const Library& library) {
   std::lock_guard lock(gRegisteredMutex);
   gRegistered.push_back(&library);

@@ -39,10 +39,10 @@
 namespace platform {
 
 enum class ArgKind : std::uint8_t {
-  Word,     // unsigned integer or handle value
-  Int,      // signed integer
-  Pointer,  // address
-  Real,     // 32-bit float
+  kWord,     // unsigned integer or handle value
+  kInt,      // signed integer
+  kPointer,  // address
+  kReal,     // 32-bit float
 };
 
 inline constexpr std::size_t kMaxArgs = 16;
@@ -73,9 +73,6 @@ struct Library {
 // table marked as system. Null when there is no such export.
 const Export* FindExport(std::string_view libraryName, std::string_view entryName);
 
-// Whether any table carries this file name (an empty name: the system set).
-bool HasLibrary(std::string_view libraryName);
-
 // Adds a table at run time, searched after the built-in ones. The table must
 // outlive every lookup.
 void RegisterLibrary(const Library& library);
@@ -91,10 +88,10 @@ inline constexpr bool kUnsupported = false;
 
 template <class T>
 constexpr ArgKind KindOf() {
-  if constexpr (std::is_same_v<T, float>) return ArgKind::Real;
-  else if constexpr (std::is_pointer_v<T>) return ArgKind::Pointer;
-  else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) return ArgKind::Int;
-  else if constexpr (std::is_integral_v<T> || std::is_enum_v<T>) return ArgKind::Word;
+  if constexpr (std::is_same_v<T, float>) return ArgKind::kReal;
+  else if constexpr (std::is_pointer_v<T>) return ArgKind::kPointer;
+  else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) return ArgKind::kInt;
+  else if constexpr (std::is_integral_v<T> || std::is_enum_v<T>) return ArgKind::kWord;
   else static_assert(kUnsupported<T>, "parameter type has no word form");
 }
 
@@ -150,5 +147,9 @@ template <auto F>
 constexpr Export MakeExport(const char* name) {
   return Export{name, &ThunkOf<F>, detail::ArgsOf(F)};
 }
+
+// The export of function `f` under its own name: `PLATFORM_EXPORT(GetDC)` is
+// MakeExport<&GetDC>("GetDC"), the name written once.
+#define PLATFORM_EXPORT(f) ::platform::MakeExport<&f>(#f)
 
 }  // namespace platform

@@ -256,8 +256,8 @@ void RtlMoveMemory(void* dest, const void* src, SIZE_T length) {
 namespace platform {
 namespace {
 constexpr Export kKernel32Exports[] = {
-    MakeExport<&MultiByteToWideChar>("MultiByteToWideChar"),
-    MakeExport<&RtlMoveMemory>("RtlMoveMemory"),
+    PLATFORM_EXPORT(MultiByteToWideChar),
+    PLATFORM_EXPORT(RtlMoveMemory),
 };
 }  // namespace
 

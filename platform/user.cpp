@@ -150,7 +150,7 @@ extern "C" int MessageBoxA(HWND /*owner*/, LPCSTR text, LPCSTR caption, UINT sty
 namespace platform {
 namespace {
 constexpr Export kUser32Exports[] = {
-    MakeExport<&MessageBoxA>("MessageBoxA"),
+    PLATFORM_EXPORT(MessageBoxA),
 };
 }  // namespace
 

@@ -25,7 +25,7 @@ using platform::UpcaseName;
 using platform::UpcaseUnit;
 
 // A pattern element after the Windows translation of wildcards.
-enum class Op : std::uint8_t { Literal, Star, DosStar, AnyChar, DosDot };
+enum class Op : std::uint8_t { kLiteral, kStar, kDosStar, kAnyChar, kDosDot };
 struct Element {
   Op op;
   char16_t unit;  // upper-cased, for Literal
@@ -38,20 +38,20 @@ std::vector<Element> Translate(const Units& p) {
     const char16_t next = i + 1 < p.size() ? p[i + 1] : 0;
     switch (p[i]) {
       case u'*':
-        out.push_back({next == u'.' ? Op::DosStar : Op::Star, 0});
+        out.push_back({next == u'.' ? Op::kDosStar : Op::kStar, 0});
         break;
       case u'?':
-        out.push_back({Op::AnyChar, 0});
+        out.push_back({Op::kAnyChar, 0});
         break;
       case u'.':
         if (next == u'*' || next == u'?' || i + 1 == p.size()) {
-          out.push_back({Op::DosDot, 0});
+          out.push_back({Op::kDosDot, 0});
         } else {
-          out.push_back({Op::Literal, u'.'});
+          out.push_back({Op::kLiteral, u'.'});
         }
         break;
       default:
-        out.push_back({Op::Literal, UpcaseUnit(p[i])});
+        out.push_back({Op::kLiteral, UpcaseUnit(p[i])});
     }
   }
   return out;
@@ -85,19 +85,19 @@ bool MatchTranslated(const std::vector<Element>& pat, std::string_view name) {
       const bool more = i < N;
       bool m = false;
       switch (el.op) {
-        case Op::Literal:
+        case Op::kLiteral:
           m = more && n[i] == el.unit && match[p + 1][i + 1];
           break;
-        case Op::Star:
+        case Op::kStar:
           m = match[p + 1][i] || (more && match[p][i + 1]);
           break;
-        case Op::DosStar:  // any run that leaves the name's last dot alone
+        case Op::kDosStar:  // any run that leaves the name's last dot alone
           m = match[p + 1][i] || (more && i != lastDot && match[p][i + 1]);
           break;
-        case Op::AnyChar:  // one character, or nothing at a dot or at the end
+        case Op::kAnyChar:  // one character, or nothing at a dot or at the end
           m = (more && n[i] != u'.') ? match[p + 1][i + 1] : match[p + 1][i];
           break;
-        case Op::DosDot:  // a dot, or nothing at the end
+        case Op::kDosDot:  // a dot, or nothing at the end
           m = more ? (n[i] == u'.' && match[p + 1][i + 1]) : match[p + 1][i];
           break;
       }
@@ -127,21 +127,48 @@ int CompareNames(std::string_view a, std::string_view b) {
   return 0;
 }
 
+std::vector<std::string> InSearchOrder(std::vector<FoundName> found) {
+  std::vector<std::string> result;
+  for (const char* dot : {".", ".."}) {
+    for (const FoundName& f : found)
+      if (f.name == dot) {
+        result.push_back(f.name);
+        break;
+      }
+  }
+  // The others, their upper-cased forms computed once.
+  std::vector<std::pair<Units, FoundName*>> others;
+  others.reserve(found.size());
+  for (FoundName& f : found)
+    if (f.name != "." && f.name != "..") others.emplace_back(UpcaseName(f.utf8), &f);
+  std::sort(others.begin(), others.end(), [](const auto& x, const auto& y) {
+    if (const int c = x.first.compare(y.first); c != 0) return c < 0;
+    return x.second->utf8 < y.second->utf8;
+  });
+  result.reserve(result.size() + others.size());
+  for (auto& [key, f] : others) result.push_back(std::move(f->name));
+  return result;
+}
+
 #ifndef _WIN32
 std::vector<std::string> ListMatches(const std::string& posixDir, std::string_view pattern,
                                      FindFilter filter, FindOptions options) {
-  std::vector<std::string> result;
-  if (posixDir.empty() || pattern.empty()) return result;
+  if (posixDir.empty() || pattern.empty()) return {};
   const int fd = open(posixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return result;
+  if (fd < 0) return {};
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
     close(fd);
-    return result;
+    return {};
   }
 
   const std::vector<Element> pat = Translate(NameUnits(pattern));
-  std::vector<std::pair<Units, std::string>> entries;
+  std::vector<FoundName> found;
+  if (!options.driveRoot && FilterAccepts(filter, true)) {
+    for (const char* dot : {".", ".."}) {
+      if (MatchTranslated(pat, dot)) found.push_back({dot, dot});
+    }
+  }
   while (true) {
     errno = 0;
     const struct dirent* e = readdir(dir);
@@ -150,32 +177,10 @@ std::vector<std::string> ListMatches(const std::string& posixDir, std::string_vi
     if (name == "." || name == "..") continue;
     if (!MatchTranslated(pat, name)) continue;
     if (filter.given && !FilterAccepts(filter, IsDirectoryEntry(dirfd(dir), e))) continue;
-    entries.emplace_back(UpcaseName(name), std::string(name));
+    found.push_back({std::string(name), std::string(name)});
   }
   closedir(dir);
-
-  std::sort(entries.begin(), entries.end(), [](const auto& x, const auto& y) {
-    if (const int c = x.first.compare(y.first); c != 0) return c < 0;
-    return x.second < y.second;
-  });
-
-  if (!options.driveRoot && FilterAccepts(filter, true)) {
-    for (const char* dot : {".", ".."}) {
-      if (MatchTranslated(pat, dot)) result.emplace_back(dot);
-    }
-  }
-  result.reserve(result.size() + entries.size());
-  for (auto& e : entries) result.push_back(std::move(e.second));
-  return result;
-}
-
-DirectorySearch::DirectorySearch(const std::string& posixDir, std::string_view pattern,
-                                 FindFilter filter, FindOptions options)
-    : names_(ListMatches(posixDir, pattern, filter, options)) {}
-
-std::string SearchTable::Start(Handle& handle, const std::string& posixDir,
-                               std::string_view pattern, FindFilter filter, FindOptions options) {
-  return Start(handle, ListMatches(posixDir, pattern, filter, options));
+  return InSearchOrder(std::move(found));
 }
 #endif
 
@@ -216,11 +221,6 @@ std::string SearchTable::Next(Handle handle) {
 void SearchTable::End(Handle handle) {
   std::lock_guard lock(mutex_);
   searches_.erase(handle);
-}
-
-std::size_t SearchTable::OpenCount() const {
-  std::lock_guard lock(mutex_);
-  return searches_.size();
 }
 
 SearchTable::Handle SearchTable::NewHandleLocked() {

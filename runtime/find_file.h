@@ -73,6 +73,15 @@ int CompareNames(std::string_view a, std::string_view b);
 // Whether an entry passes the filter.
 bool FilterAccepts(FindFilter filter, bool isDirectory);
 
+// A name a search found, and its UTF-8 form, by which it is ordered.
+struct FoundName {
+  std::string utf8, name;
+};
+
+// The found names in the order a search returns them: "." and ".." first (in
+// that order), then the others by CompareNames of their UTF-8 forms.
+std::vector<std::string> InSearchOrder(std::vector<FoundName> found);
+
 #ifndef _WIN32
 // The names a search of `posixDir` returns, in order: the matching "." and
 // "..", then the matching entries sorted by CompareNames. A directory that
@@ -84,10 +93,6 @@ std::vector<std::string> ListMatches(const std::string& posixDir, std::string_vi
 // One search: a snapshot of the matching names taken when it is opened.
 class DirectorySearch {
  public:
-#ifndef _WIN32
-  DirectorySearch(const std::string& posixDir, std::string_view pattern, FindFilter filter,
-                  FindOptions options = {});
-#endif
   explicit DirectorySearch(std::vector<std::string> names) : names_(std::move(names)) {}
 
   // The next name, or nothing when the search is finished.
@@ -104,7 +109,7 @@ class DirectorySearch {
 // stale or made-up handle finds nothing and does no harm.
 //
 // FindFile(pattern, attribute, no-filter flag, &handle) maps to:
-//   pattern given:  name = table.Start(handle, dir, lastComponent, filter)
+//   pattern given:  name = table.Start(handle, ListMatches(dir, lastComponent, filter))
 //   pattern null:   name = table.Next(handle)
 // and EndFind(handle) to table.End(handle). An empty result means no entry is
 // left. A continuing call's attribute arguments are not consulted: a search
@@ -117,11 +122,6 @@ class SearchTable {
   // over `names` (in the order a search returns them) and returns the first. When nothing matches (also when the directory does
   // not exist) no search is kept, `handle` becomes 0 and the result is empty.
   std::string Start(Handle& handle, std::vector<std::string> names);
-#ifndef _WIN32
-  // The same for the names ListMatches gives.
-  std::string Start(Handle& handle, const std::string& posixDir, std::string_view pattern,
-                    FindFilter filter, FindOptions options = {});
-#endif
 
   // The next name of the search `handle` holds; empty at the end, and for 0 or
   // an unknown handle.
@@ -130,13 +130,10 @@ class SearchTable {
   // Ends the search; 0 and unknown handles are accepted and ignored.
   void End(Handle handle);
 
-  // Number of searches not yet ended (finished ones included).
-  std::size_t OpenCount() const;
-
  private:
   Handle NewHandleLocked();
 
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::map<Handle, DirectorySearch> searches_;
   Handle lastHandle_ = 0;
 };

@@ -1,6 +1,5 @@
 #include "runtime/host.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,10 +7,13 @@
 
 #include "host/args.h"
 #include "host/ui.h"
+#include "platform/little_endian.h"
+#include "platform/trace.h"
 #include "runtime/native_call.h"
 #include "runtime/system.h"
 #include "runtime/text_commands.h"
 #include "runtime/window_builder.h"
+#include "runtime/windows_path.h"
 
 namespace velmo {
 namespace {
@@ -41,7 +43,7 @@ void SlotWriteProperty(std::uint32_t window, std::uint32_t control, std::uint32_
   Host::Get().WriteProperty(window, control, property, low, high);
 }
 void* SlotAllocate(std::uint32_t bytes) { return Host::Get().Allocate(bytes); }
-void SlotUnused() { std::fprintf(stderr, "velmo: service slot 0x1c called\n"); }
+void SlotUnused() { platform::Trace("service slot 0x1c called"); }
 void SlotFree(void* block) { Host::Get().Free(block); }
 void SlotEndProgram(Word code) { Host::Get().EndProgram(code); }
 void SlotRunMessageLoop(Word) { Host::Get().RunMessageLoop(); }
@@ -60,12 +62,6 @@ std::string Hex(std::uint64_t v) {
   std::ostringstream s;
   s << "0x" << std::hex << v;
   return s.str();
-}
-
-std::uint32_t Get32(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
 }
 
 const char* TextArg(std::uint32_t argc, const ArgRecord* args, std::uint32_t i) {
@@ -99,10 +95,6 @@ Word IntResult(std::int64_t v) { return static_cast<std::uint32_t>(static_cast<s
 int NoBackendStatus() {
   const char* script = std::getenv("VELMO_SCRIPT");
   return script && *script ? 2 : 4;
-}
-
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -155,7 +147,7 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
     std::uint32_t at = image::FixupOffset(entry);
     if (at > codeSize_ || codeSize_ - at < sizeof(Word))
       return fail("damaged program image: fixup at code offset " + Hex(at) + " leaves the code");
-    std::uint32_t stored = Get32(code_ + at);
+    std::uint32_t stored = platform::Le32(code_ + at);
     Word value = 0;
     switch (image::FixupTypeOf(entry)) {
       case 0:
@@ -188,19 +180,20 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
 
   // Identifiers keep their values; check that they name what exists.
   for (std::uint32_t at : parsed_.idGroups[1]) {
-    if (at + 4 > codeSize_ || Get32(code_ + at) >= parsed_.nativeCalls.size())
+    if (at + 4 > codeSize_ || platform::Le32(code_ + at) >= parsed_.nativeCalls.size())
       return fail("damaged program image: native-call index at code offset " + Hex(at) + " is out of range");
   }
   for (std::uint32_t at : parsed_.idGroups[2]) {
-    if (at + 4 > codeSize_ || Get32(code_ + at) >= parsed_.libraries.size())
+    if (at + 4 > codeSize_ || platform::Le32(code_ + at) >= parsed_.libraries.size())
       return fail("damaged program image: library index at code offset " + Hex(at) + " is out of range");
   }
 
   // Native calls bind by library and entry name, now rather than at the first call.
+  profile_.Reset();
   natives_.clear();
   for (std::size_t i = 0; i < parsed_.nativeCalls.size(); ++i) {
     const auto& n = parsed_.nativeCalls[i];
-    BoundNative b{n.library, n.entry, BindNative(n.library, n.entry)};
+    BoundNative b{n.library, n.entry, BindNative(n.library, n.entry), profile_.TimingOf(n.entry)};
     if (!b.target)
       return fail("native call " + std::to_string(i) + ": no library " +
                   (n.library.empty() ? std::string("(system)") : "\"" + n.library + "\"") +
@@ -217,8 +210,6 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
 
   heap_.SetConstantRange(image, image::kDataSectionSize);
   heap_.SetExhaustedHandler([this](std::uint32_t bytes) { OutOfMemory(bytes); });
-  profile_ = Profile{};
-  profile_.on = std::getenv("VELMO_PROFILE") != nullptr;
   return true;
 }
 
@@ -246,14 +237,13 @@ int Host::RunImage(std::uint8_t* image) {
 
 void Host::CallRoutine(std::uint32_t codeOffset, const std::int32_t* args, int argc) {
   if (codeOffset > codeSize_ || codeSize_ - codeOffset < sizeof(Word)) {
-    std::fprintf(stderr, "velmo: no routine at code offset %s\n", Hex(codeOffset).c_str());
+    platform::Trace("no routine at code offset %s", Hex(codeOffset).c_str());
     return;
   }
   Word fn;
   std::memcpy(&fn, code_ + codeOffset, sizeof fn);
   if (!fn) {
-    std::fprintf(stderr, "velmo: the routine at code offset %s is not part of this program\n",
-                 Hex(codeOffset).c_str());
+    platform::Trace("the routine at code offset %s is not part of this program", Hex(codeOffset).c_str());
     return;
   }
   if (argc >= 3 && args)
@@ -263,7 +253,6 @@ void Host::CallRoutine(std::uint32_t codeOffset, const std::int32_t* args, int a
 }
 
 void Host::ReportRuntimeError(std::uint32_t code) {
-  ++runtimeErrors_;
   std::string detail = "runtime error " + std::to_string(code);
   if (code == host::kErrorStackDepth && currentNative_ >= 0 &&
       static_cast<std::size_t>(currentNative_) < natives_.size()) {
@@ -278,24 +267,17 @@ void Host::ReportRuntimeError(std::uint32_t code) {
 
 Word Host::CallNative(std::uint32_t index, std::uint32_t argc, const Word* argv) {
   if (index >= natives_.size()) {
-    std::fprintf(stderr, "velmo: native call %u does not exist\n", index);
+    platform::Trace("native call %u does not exist", index);
     return 0;
   }
-  const void* target = natives_[index].target;
+  const BoundNative& native = natives_[index];
   NativeResult result;
-  if (profile_.on) {
-    double t0 = Now();
-    result = InvokeNative(target, argc, argv);
-    double dt = Now() - t0;
-    const std::string& entry = natives_[index].entry;
-    if (entry == "GdipLoadImageFromFile" || entry == "GdipGetImageDimension") {
-      profile_.decode += dt;
-      profile_.loads += entry == "GdipLoadImageFromFile";
-    } else if (entry.rfind("Gdip", 0) == 0) {
-      profile_.draw += dt;
-    }
+  if (native.timing == Profile::Timing::kUntimed) {
+    result = InvokeNative(native.target, argc, argv);
   } else {
-    result = InvokeNative(target, argc, argv);
+    const double start = Now();
+    result = InvokeNative(native.target, argc, argv);
+    profile_.AddCall(native.timing, Now() - start);
   }
   pictures_.Observe(index, argc, argv, result.value, ui_.get());
   if (result.depthChanged) {
@@ -376,7 +358,7 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
         size = args[0].low;
       }
       if (size > 0xFFFFFFFFu - sizeof(host::BufferHeader)) {
-        std::fprintf(stderr, "velmo: ZeroBytes(%u): more than a byte buffer can hold\n", size);
+        platform::Trace("ZeroBytes(%u): more than a byte buffer can hold", size);
         size = 0;
       }
       auto* b = static_cast<host::BufferHeader*>(
@@ -393,13 +375,9 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
     }
     case Core::WriteBytes: {
       const host::BufferHeader* b = argc >= 2 ? host::AsBuffer(args[1]) : nullptr;
-      double t0 = profile_.on ? Now() : 0;
+      const double start = profile_.on() ? Now() : 0;
       bool written = sys::WriteBytes(TextArg(argc, args, 0), host::BufferData(b), host::BufferLength(b));
-      if (profile_.on) {
-        if (profile_.lastProgress >= 0) profile_.exportTime += t0 - profile_.lastProgress;
-        profile_.write += Now() - t0;
-        profile_.lastProgress = -1;
-      }
+      if (profile_.on()) profile_.AddWrite(start, Now() - start);
       return written ? 1 : 0;
     }
     case Core::ShowMessage:
@@ -412,7 +390,7 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
       ControlState* st = props_.State(args[0].high);
       const ControlLayout* spec = props_.Spec(args[0].high);
       if (!st || !spec || spec->kind != host::kKindCommonDialog) {
-        std::fprintf(stderr, "velmo: OpenDialog: %s is not a common dialog\n", Hex(args[0].high).c_str());
+        platform::Trace("OpenDialog: %s is not a common dialog", Hex(args[0].high).c_str());
         return 0;
       }
       SaveDialogRequest req{st->dialogTitle, st->dialogFilter, st->dialogFileName, st->dialogType};
@@ -421,7 +399,7 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
       return 0;
     }
   }
-  std::fprintf(stderr, "velmo: unknown support command %s\n", Hex(command).c_str());
+  platform::Trace("unknown support command %s", Hex(command).c_str());
   return 0;
 }
 
@@ -430,23 +408,20 @@ Word Host::CallLibraryCommand(std::uint32_t library, std::uint32_t command, std:
   if (library == static_cast<std::uint32_t>(host::Library::Velmo))
     return CallCoreCommand(command, argc, args);
   if (library != static_cast<std::uint32_t>(host::Library::Panea)) {
-    std::fprintf(stderr, "velmo: unknown support library %u\n", library);
+    platform::Trace("unknown support library %u", library);
     return 0;
   }
   switch (static_cast<host::Panea>(command)) {
     case host::Panea::BrowseFolder: {
       std::optional<std::string> chosen;
       if (ui_) chosen = ui_->BrowseFolder(TextArg(argc, args, 0));
-      std::string path = chosen ? *chosen : std::string();
-      // No trailing backslash, except a drive root's.
-      while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-      return reinterpret_cast<Word>(heap_.CopyText(path));
+      return reinterpret_cast<Word>(heap_.CopyText(WithoutTrailingBackslash(chosen.value_or(std::string()))));
     }
     case host::Panea::OpenTarget:
       if (ui_) ui_->OpenTarget(TextArg(argc, args, 1));
       return 0;
   }
-  std::fprintf(stderr, "velmo: unknown panea command %s\n", Hex(command).c_str());
+  platform::Trace("unknown panea command %s", Hex(command).c_str());
   return 0;
 }
 
@@ -454,7 +429,7 @@ Word Host::ReadProperty(std::uint32_t, std::uint32_t control, std::uint32_t prop
   if (spec_ && control == 0) control = spec_->window.id;
   auto v = props_.Read(control, property);
   if (!v) {
-    std::fprintf(stderr, "velmo: property %u of unknown control %s read\n", property, Hex(control).c_str());
+    platform::Trace("property %u of unknown control %s read", property, Hex(control).c_str());
     return 0;
   }
   if (v->isText) return reinterpret_cast<Word>(heap_.CopyText(v->text));
@@ -466,20 +441,20 @@ void Host::WriteProperty(std::uint32_t, std::uint32_t control, std::uint32_t pro
   if (spec_ && control == 0) control = spec_->window.id;
   const ControlLayout* spec = props_.Spec(control);
   if (!spec) {
-    std::fprintf(stderr, "velmo: property %u of unknown control %s written\n", property, Hex(control).c_str());
+    platform::Trace("property %u of unknown control %s written", property, Hex(control).c_str());
     return;
   }
   const char* text = nullptr;
   if (PropertyStore::IsTextProperty(spec->kind, property))
     text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(low | std::uint64_t(high) << 32));
   auto v = props_.Write(control, property, static_cast<std::int32_t>(low), text);
-  if (profile_.on && spec->kind == host::kKindProgressBar) profile_.lastProgress = Now();
+  if (spec->kind == host::kKindProgressBar) profile_.ProgressWritten();
   if (v && ui_) ui_->PropertyWritten(*spec, property, *v);
 }
 
 void Host::Free(void* block) {
-  if (heap_.Free(block) == BlockHeap::FreeResult::Unknown)
-    std::fprintf(stderr, "velmo: Free of a block the host did not hand out (ignored)\n");
+  if (heap_.Free(block) == BlockHeap::FreeResult::kUnknown)
+    platform::Trace("Free of a block the host did not hand out (ignored)");
 }
 
 void Host::Finish() {
@@ -490,16 +465,8 @@ void Host::Finish() {
     std::memcpy(&fn, reinterpret_cast<void*>(endRoutine_), sizeof fn);
     if (fn) reinterpret_cast<void (*)()>(fn)();
   }
-  if (profile_.on) {
-    std::fprintf(stderr,
-                 "velmo: profile: decode %.3f s (%llu loads), draw %.3f s, export %.3f s, write %.3f s, "
-                 "peak %.1f MiB, spilled %.1f MiB\n",
-                 profile_.decode, static_cast<unsigned long long>(profile_.loads), profile_.draw,
-                 profile_.exportTime, profile_.write, sys::PeakResidentMiB(),
-                 sys::SpilledPeak() / (1024.0 * 1024.0));
-  }
-  if (std::getenv("VELMO_TRACE"))
-    std::fprintf(stderr, "velmo: %zu blocks left after the end routine\n", heap_.LiveBlocks());
+  profile_.Report();
+  platform::Trace("%zu blocks left after the end routine", heap_.LiveBlocks());
   // What the program leaves behind is released with it.
   heap_.ReleaseAll();
 }
@@ -589,7 +556,7 @@ Word Host::AuxService(std::uint32_t function, Word a, Word b, Word c, Word d) {
       endRoutine_ = a;
       return 0;
   }
-  std::fprintf(stderr, "velmo: unknown auxiliary service %u\n", function);
+  platform::Trace("unknown auxiliary service %u", function);
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include "runtime/find_file.h"
 #include "runtime/memory.h"
 #include "runtime/picture_record.h"
+#include "runtime/profile.h"
 #include "runtime/properties.h"
 #include "runtime/ui/backend.h"
 #include "runtime/ui/window_layout.h"
@@ -22,6 +23,7 @@ namespace velmo {
 struct BoundNative {
   std::string library, entry;  // as the image names them
   const void* target = nullptr;  // what the call is made to (runtime/native_call.h)
+  Profile::Timing timing = Profile::Timing::kUntimed;  // decided when bound
 };
 
 // The host's exit status when a block can be had neither from memory nor
@@ -61,18 +63,10 @@ class Host {
   // Calls the routine whose entry cell lies at `codeOffset`.
   void CallRoutine(std::uint32_t codeOffset, const std::int32_t* args, int argc);
 
-  // --- state, for tests and diagnostics --------------------------------------
-  BlockHeap& heap() { return heap_; }
-  PropertyStore& properties() { return props_; }
-  const image::ProgramImage& image() const { return parsed_; }
-  std::uint8_t* codeBase() const { return code_; }
-  const std::vector<host::Word>& vars() const { return vars_; }
-  const std::vector<BoundNative>& natives() const { return natives_; }
-  const host::ServiceTable& serviceTable() const { return table_; }
-  SearchTable& searches() { return searches_; }
-  std::uint32_t runtimeErrors() const { return runtimeErrors_; }
-
  private:
+  // The tests' view of the host's state (defined with the tests only).
+  friend class HostInspector;
+
   Host() = default;
   bool EnsureBackend(std::string* error);
   void FireEvent(std::uint32_t control, std::int32_t event, const std::int32_t* args, int argc);
@@ -108,15 +102,7 @@ class Host {
   host::Word endRoutine_ = 0;
   bool finished_ = false;
   std::int64_t currentNative_ = -1;
-  // Where a merge's time goes, when VELMO_PROFILE is set: decoding, drawing,
-  // the export (from the last progress write to the file write) and the write.
-  struct Profile {
-    bool on = false;
-    double decode = 0, draw = 0, exportTime = 0, write = 0;
-    std::uint64_t loads = 0;
-    double lastProgress = -1;
-  } profile_;
-  std::uint32_t runtimeErrors_ = 0;
+  Profile profile_;
   PictureRecord pictures_;
 };
 

@@ -31,32 +31,32 @@ void* BlockHeap::Track(void* p, std::uint32_t bytes, bool mapped) {
 }
 
 void* BlockHeap::Allocate(std::uint32_t bytes) {
-  if (bytes >= sys::kBigBlock)
+  if (bytes >= graphics::kBigBlockBytes)
     return Track(sys::MapBigBlock(bytes, kPayloadOffset), bytes, true);
   // A zero-byte request still gets a distinct block the program can free.
   return Track(std::malloc(bytes ? bytes : 1), bytes, false);
 }
 
 void* BlockHeap::AllocateZeroed(std::uint32_t bytes) {
-  if (bytes >= sys::kBigBlock)
+  if (bytes >= graphics::kBigBlockBytes)
     return Track(sys::MapBigBlock(bytes, kPayloadOffset), bytes, true);
   return Track(std::calloc(bytes ? bytes : 1, 1), bytes, false);
 }
 
 BlockHeap::FreeResult BlockHeap::Free(void* block) {
-  if (!block) return FreeResult::Null;
+  if (!block) return FreeResult::kNull;
   auto* p = static_cast<const std::uint8_t*>(block);
   std::size_t mappedBytes = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (constBegin_ && p >= constBegin_ && p < constBegin_ + constSize_) return FreeResult::Constant;
+    if (constBegin_ && p >= constBegin_ && p < constBegin_ + constSize_) return FreeResult::kConstant;
     auto it = live_.find(block);
-    if (it == live_.end()) return FreeResult::Unknown;
+    if (it == live_.end()) return FreeResult::kUnknown;
     mappedBytes = it->second;
     live_.erase(it);
   }
   Release(block, mappedBytes);
-  return FreeResult::Freed;
+  return FreeResult::kFreed;
 }
 
 std::size_t BlockHeap::LiveBlocks() const {

@@ -34,7 +34,7 @@ class BlockHeap {
   // file by direct I/O, without a copy through the page cache.
   static constexpr std::size_t kPayloadOffset = 8;
 
-  enum class FreeResult { Freed, Null, Constant, Unknown };
+  enum class FreeResult { kFreed, kNull, kConstant, kUnknown };
   FreeResult Free(void* block);
 
   std::size_t LiveBlocks() const;

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/graphics/big_block_size.h"
 #include "runtime/find_file.h"
 
 namespace velmo::sys {
@@ -44,26 +45,17 @@ bool WriteBytes(const char* ansiPath, const void* data, std::size_t size);
 // Empty when the directory does not exist or cannot be read.
 std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter filter);
 
-// A scenario file's path argument (UTF-8) as the program receives it: the
-// Windows path in the ANSI code page, or nullopt when it has none.
-std::optional<std::string> ScenarioPath(std::string_view utf8);
-// Whether a scenario's `wait-file` path (UTF-8, as written) exists.
-bool ScenarioFileExists(std::string_view utf8);
-
-// Blocks from kBigBlock on come from the system's page allocator: zeroed by
-// it and released at once when freed; on Linux a block too large for the
-// memory the process may use lives in a spill file on disk
+// Blocks from graphics::kBigBlockBytes on come from the system's page
+// allocator: zeroed by it and released at once when freed; on Linux a block
+// too large for the memory the process may use lives in a spill file on disk
 // (platform/graphics/big_block.h). Null when the memory cannot be had.
-inline constexpr std::size_t kBigBlock = std::size_t(1) << 20;
 // `lead`: the offset of the payload in the block, placed for direct I/O
 // where the system writes that way.
 void* MapBigBlock(std::size_t bytes, std::size_t lead);
 void UnmapBigBlock(void* block, std::size_t bytes);
 
-// Where blocks too large for memory go (empty where none do), and the most
-// bytes held there at once so far.
+// Where blocks too large for memory go (empty where none do).
 std::string SpillDirectory();
-std::uint64_t SpilledPeak();
 
 // Whether the process's address space has room now for blocks of these sizes
 // all at once. They are reserved (nothing committed) and given back at once;
@@ -77,9 +69,6 @@ struct NoRoom {
   std::string english, chinese;
 };
 NoRoom WhyNoRoom(std::size_t bytes);
-
-// The largest resident size of the process so far, in MiB (0 when unknown).
-double PeakResidentMiB();
 
 // Ends the process with `code`, at once.
 [[noreturn]] void Exit(unsigned code);

@@ -1,7 +1,6 @@
 // The runtime host on Linux: the program's Windows paths go through the
 // platform's path map, its texts through the platform's code pages.
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include "platform/paths.h"
 #include "platform/win32.h"
 #include "runtime/system.h"
+#include "runtime/windows_path.h"
 #include "runtime/write_file.h"
 
 namespace velmo::sys {
@@ -30,9 +30,8 @@ std::string AnsiToUtf8(std::string_view ansi) { return platform::AnsiToUtf8(ansi
 std::string Utf8ToAnsi(std::string_view utf8) { return platform::Utf8ToAnsi(utf8); }
 
 std::string ProgramDir() {
-  std::string dir = platform::PosixToWindows(platform::ExecutableDir()).value_or(std::string());
-  if (dir.size() > 3 && dir.back() == '\\') dir.pop_back();
-  return dir;
+  const std::optional<std::string> dir = platform::PosixToWindows(platform::ExecutableDir());
+  return WithoutTrailingBackslash(dir.value_or(std::string()));
 }
 
 bool FileExists(const char* ansiPath) {
@@ -43,13 +42,7 @@ bool FileExists(const char* ansiPath) {
 
 bool WriteBytes(const char* ansiPath, const void* data, std::size_t size) {
   auto posix = platform::WindowsToPosix(ansiPath ? ansiPath : "");
-  if (!posix) return false;
-  // Bytes of a spilled block go from its spill file straight to the new one.
-  if (const std::optional<graphics::SpilledRange> spilled = graphics::FindSpilled(data, size)) {
-    const CopySource from{spilled->fd, spilled->offset};
-    return WriteFileAtomically(*posix, data, size, &from);
-  }
-  return WriteFileAtomically(*posix, data, size);
+  return posix && WriteFileAtomically(*posix, data, size);
 }
 
 std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter filter) {
@@ -67,19 +60,10 @@ std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter fi
   return names;
 }
 
-std::optional<std::string> ScenarioPath(std::string_view utf8) {
-  return platform::PosixToWindows(utf8);
-}
-
-bool ScenarioFileExists(std::string_view utf8) {
-  return ::access(std::string(utf8).c_str(), F_OK) == 0;
-}
-
 void* MapBigBlock(std::size_t bytes, std::size_t lead) { return graphics::MapBigBlock(bytes, lead); }
 void UnmapBigBlock(void* block, std::size_t bytes) { graphics::UnmapBigBlock(block, bytes); }
 
 std::string SpillDirectory() { return graphics::SpillDirectory(); }
-std::uint64_t SpilledPeak() { return graphics::Spilled().peak; }
 
 bool AddressSpaceHolds(std::initializer_list<std::uint64_t> blocks) {
   std::vector<std::pair<void*, std::size_t>> reserved;
@@ -106,12 +90,6 @@ NoRoom WhyNoRoom(std::size_t) {
             "MOSALIN_SPILL_DIR)",
             "在内存里放不下,也没有可用的临时目录"};
   return {"fits neither in memory nor in the spill directory " + spill, "在内存和临时目录里都放不下"};
-}
-
-double PeakResidentMiB() {
-  struct rusage usage {};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss / 1024.0;
 }
 
 void Exit(unsigned code) { ExitProcess(code); }

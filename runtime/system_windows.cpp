@@ -1,15 +1,14 @@
 // The runtime host on Windows: the program's paths and texts go to the
 // Windows API as they stand, in the system's ANSI code page.
 #include <windows.h>
-#include <psapi.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <utility>
 #include <vector>
 
 #include "runtime/system.h"
+#include "runtime/windows_path.h"
 #include "runtime/write_file.h"
 
 namespace velmo::sys {
@@ -23,9 +22,7 @@ std::wstring Widen(std::string_view text, UINT codePage) {
   return wide;
 }
 
-// `exact` (when given) tells whether every character had a form in the page.
-std::string Narrow(std::wstring_view wide, UINT codePage, bool* exact = nullptr) {
-  if (exact) *exact = true;
+std::string Narrow(std::wstring_view wide, UINT codePage) {
   if (wide.empty()) return {};
   BOOL usedDefault = FALSE;
   // UTF-8 takes no default-character arguments.
@@ -37,7 +34,6 @@ std::string Narrow(std::wstring_view wide, UINT codePage, bool* exact = nullptr)
   if (n > 0)
     WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
                         used);
-  if (exact) *exact = n > 0 && !usedDefault;
   return out;
 }
 
@@ -53,9 +49,8 @@ std::string ProgramDir() {
   std::string dir(path, n);
   const std::size_t cut = dir.find_last_of('\\');
   if (cut == std::string::npos) return {};
-  dir.resize(cut);
-  if (dir.size() == 2 && dir[1] == ':') dir += '\\';  // a drive root keeps its backslash
-  return dir;
+  dir.resize(cut + 1);
+  return WithoutTrailingBackslash(std::move(dir));
 }
 
 bool FileExists(const char* ansiPath) {
@@ -69,37 +64,16 @@ bool WriteBytes(const char* ansiPath, const void* data, std::size_t size) {
 }
 
 std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter filter) {
-  std::vector<std::string> dots;
-  // The others with their UTF-8 form, by which NTFS index order compares them.
-  std::vector<std::pair<std::string, std::string>> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(std::string(ansiPattern).c_str(), &found);
+  std::vector<FoundName> found;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(std::string(ansiPattern).c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) return {};
   do {
-    const std::string name = found.cFileName;
-    if (!FilterAccepts(filter, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) continue;
-    if (name == "." || name == "..") dots.push_back(name);
-    else names.emplace_back(AnsiToUtf8(name), name);
-  } while (FindNextFileA(search, &found));
+    if (FilterAccepts(filter, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
+      found.push_back({AnsiToUtf8(entry.cFileName), entry.cFileName});
+  } while (FindNextFileA(search, &entry));
   FindClose(search);
-
-  std::sort(dots.begin(), dots.end());  // "." before ".."
-  std::sort(names.begin(), names.end(),
-            [](const auto& a, const auto& b) { return CompareNames(a.first, b.first) < 0; });
-  for (auto& [utf8, ansi] : names) dots.push_back(std::move(ansi));
-  return dots;
-}
-
-std::optional<std::string> ScenarioPath(std::string_view utf8) {
-  bool exact = false;
-  std::string ansi = Narrow(Widen(utf8, CP_UTF8), CP_ACP, &exact);
-  if (!exact) return std::nullopt;
-  return ansi;
-}
-
-bool ScenarioFileExists(std::string_view utf8) {
-  const std::wstring wide = Widen(utf8, CP_UTF8);
-  return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return InSearchOrder(std::move(found));
 }
 
 void* MapBigBlock(std::size_t bytes, std::size_t) {
@@ -109,7 +83,6 @@ void* MapBigBlock(std::size_t bytes, std::size_t) {
 void UnmapBigBlock(void* block, std::size_t) { VirtualFree(block, 0, MEM_RELEASE); }
 
 std::string SpillDirectory() { return {}; }
-std::uint64_t SpilledPeak() { return 0; }
 
 bool AddressSpaceHolds(std::initializer_list<std::uint64_t> blocks) {
   std::vector<void*> reserved;
@@ -150,13 +123,6 @@ NoRoom WhyNoRoom(std::size_t bytes) {
                 "%.1f MiB)",
                 largest / (1024.0 * 1024.0));
   return {english, "在本程序(32 位)的地址空间里放不下"};
-}
-
-double PeakResidentMiB() {
-  PROCESS_MEMORY_COUNTERS counters{};
-  counters.cb = sizeof counters;
-  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
-  return counters.PeakWorkingSetSize / (1024.0 * 1024.0);
 }
 
 void Exit(unsigned code) {

@@ -18,6 +18,9 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
+
+#include "platform/graphics/big_block.h"
 
 namespace velmo {
 
@@ -110,7 +113,7 @@ bool WriteDirect(int fd, const unsigned char* p, std::size_t size, std::size_t& 
 // `done` to the bytes copied; false only on a real error. A kernel or a pair
 // of file systems that cannot copy this way copies nothing, and the caller
 // writes the rest the ordinary way.
-bool CopyInKernel(int fd, const CopySource& from, std::size_t size, std::size_t& done) {
+bool CopyInKernel(int fd, const graphics::SpilledRange& from, std::size_t size, std::size_t& done) {
   done = 0;
   loff_t in = static_cast<loff_t>(from.offset);
   while (done < size) {
@@ -347,7 +350,7 @@ bool Reserve(int fd, std::size_t size) {
 }
 
 // The bytes to the open, empty or to-be-overwritten file `fd` from its start.
-bool WriteContent(int fd, const void* data, std::size_t size, const CopySource* from) {
+bool WriteContent(int fd, const void* data, std::size_t size, const graphics::SpilledRange* from) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   std::size_t done = 0;
   bool ok = from ? CopyInKernel(fd, *from, size, done) : WriteDirect(fd, bytes, size, done);
@@ -360,7 +363,7 @@ bool WriteContent(int fd, const void* data, std::size_t size, const CopySource* 
 // of old and new bytes. The space is reserved first, so a full disk fails
 // before any byte changes.
 bool WriteInPlace(const std::string& target, const struct stat& old, const void* data, std::size_t size,
-                  const CopySource* from) {
+                  const graphics::SpilledRange* from) {
   const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
   struct stat now{};
@@ -380,10 +383,12 @@ void SyncDirectory(int dirFd) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& posixPath, const void* data, std::size_t size,
-                         const CopySource* from) {
+bool WriteFileAtomically(const std::string& posixPath, const void* data, std::size_t size) {
   if (posixPath.empty() || posixPath.back() == '/') return false;
   if (data == nullptr && size != 0) return false;
+  // Bytes of a spilled block go from its spill file straight to the new one.
+  const std::optional<graphics::SpilledRange> spilled = graphics::FindSpilled(data, size);
+  const graphics::SpilledRange* from = spilled ? &*spilled : nullptr;
 
   const std::string target = ResolveTarget(posixPath);
   if (target.empty()) return false;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 
 namespace velmo {
@@ -58,16 +57,11 @@ namespace velmo {
 // that is not supported). A target with the read-only attribute is refused;
 // the in-place case reserves the space with FileAllocationInfo.
 //
-// `from`, when given, is a file that holds the same `size` bytes at
-// `from->offset` (the spill file of a large block that `data` lies in): the
-// bytes are then copied from it to the new file inside the kernel
-// (copy_file_range), without passing through this process's memory; where
-// the kernel cannot copy between the two files they are written from `data`.
-struct CopySource {
-  int fd;
-  std::uint64_t offset;
-};
-bool WriteFileAtomically(const std::string& posixPath, const void* data, std::size_t size,
-                         const CopySource* from = nullptr);
+// On Linux, bytes that lie within one spilled large block (the spill file of
+// platform/graphics/big_block.h) are copied from its file to the new one
+// inside the kernel (copy_file_range), without passing through this process's
+// memory; where the kernel cannot copy between the two files they are written
+// from `data`.
+bool WriteFileAtomically(const std::string& posixPath, const void* data, std::size_t size);
 
 }  // namespace velmo

@@ -100,7 +100,7 @@ bool WriteInPlace(const std::wstring& target, const std::wstring& dir, const voi
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size, const CopySource*) {
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
   if (path.empty() || path.back() == '\\' || path.back() == '/') return false;
   if (data == nullptr && size != 0) return false;
   const std::wstring target = LongPath(Widen(path));

@@ -26,10 +26,9 @@
 #include <optional>
 #include <string>
 
-namespace graphics {
+#include "platform/graphics/big_block_size.h"
 
-// Blocks from this size on get a mapping of their own.
-inline constexpr std::size_t kBigBlockBytes = std::size_t(1) << 20;
+namespace graphics {
 
 // A zeroed block of `bytes` (at least 1), or null when neither memory nor the
 // spill directory can hold it. An anonymous block's address plus `lead`

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -85,6 +86,7 @@ GpStatus ReadAndDecode(const std::string& posixPath, Picture& out, FileStamp* st
 }  // namespace
 
 GpStatus LoadPictureFile(const std::string& posixPath, Picture& out, FileStamp* stamp) {
+  ClearFailureReason();
   const GpStatus status = ReadAndDecode(posixPath, out, stamp);
   switch (status) {
     case Gdiplus::Ok: SetLoadFailure(LoadFailure::kNone); break;
@@ -105,23 +107,24 @@ GpStatus ReadAndDecode(const std::string& posixPath, Picture& out, FileStamp* st
   // hold the caller (or the worker, and with it the shut-down) in open.
   const int fd = ::open(posixPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0)
-    return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? Gdiplus::FileNotFound
-                                                                        : Gdiplus::Win32Error;
+    return Failed(errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? Gdiplus::FileNotFound
+                                                                               : Gdiplus::Win32Error,
+                  std::string("cannot open: ") + std::strerror(errno));
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return Gdiplus::Win32Error;
-  if (st.st_size > kMaxFileBytes) return Gdiplus::OutOfMemory;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return Failed(Gdiplus::Win32Error, "not a regular file");
+  if (st.st_size > kMaxFileBytes) return Failed(Gdiplus::OutOfMemory, "a file larger than a picture may be");
   std::size_t size = std::size_t(st.st_size);
   std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[size ? size : 1]);
-  if (!data) return Gdiplus::OutOfMemory;
+  if (!data) return Failed(Gdiplus::OutOfMemory, "no memory for the file");
   std::size_t got = 0;
   while (got < size) {
     const ssize_t n = ::read(fd, data.get() + got, size - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Gdiplus::Win32Error;
+    if (n < 0) return Failed(Gdiplus::Win32Error, std::string("cannot read: ") + std::strerror(errno));
     if (n == 0) break;  // the file shrank: decode what there is
     got += std::size_t(n);
   }
@@ -198,18 +201,18 @@ void DecodeAhead::Schedule(const std::string& asked, const std::vector<std::stri
       ++it;
       continue;
     }
-    if (it->second.state == State::Decoding) {
+    if (it->second.state == State::kDecoding) {
       it->second.dropped = true;
       ++it;
       continue;
     }
-    if (it->second.state == State::Ready) readyBytes_ -= BytesOf(it->second.picture);
+    if (it->second.state == State::kReady) readyBytes_ -= BytesOf(it->second.picture);
     it = entries_.erase(it);
   }
   queue_.clear();
   for (const std::string& path : next) {
     auto [it, added] = entries_.try_emplace(path);
-    if (added || it->second.state == State::Pending) queue_.push_back(path);
+    if (added || it->second.state == State::kPending) queue_.push_back(path);
     else it->second.dropped = false;
   }
   if (!queue_.empty()) changed_.notify_all();
@@ -220,8 +223,8 @@ bool DecodeAhead::DecodeOne(std::unique_lock<std::mutex>& lock) {
     const std::string path = std::move(queue_.front());
     queue_.pop_front();
     auto it = entries_.find(path);
-    if (it == entries_.end() || it->second.state != State::Pending) continue;
-    it->second.state = State::Decoding;
+    if (it == entries_.end() || it->second.state != State::kPending) continue;
+    it->second.state = State::kDecoding;
     lock.unlock();
     Picture picture;
     FileStamp stamp;
@@ -232,7 +235,7 @@ bool DecodeAhead::DecodeOne(std::unique_lock<std::mutex>& lock) {
       if (status != Gdiplus::Ok || it->second.dropped || stop_) {
         entries_.erase(it);
       } else {
-        it->second.state = State::Ready;
+        it->second.state = State::kReady;
         it->second.picture = std::move(picture);
         it->second.stamp = stamp;
         readyBytes_ += BytesOf(it->second.picture);
@@ -261,11 +264,11 @@ GpStatus DecodeAhead::Load(const std::string& posixPath, Picture& out) {
   }
   for (;;) {
     auto it = entries_.find(posixPath);
-    if (it == entries_.end() || it->second.state == State::Pending) {
+    if (it == entries_.end() || it->second.state == State::kPending) {
       if (it != entries_.end()) entries_.erase(it);  // its turn has come: decode it here
       break;
     }
-    if (it->second.state == State::Ready) {
+    if (it->second.state == State::kReady) {
       Picture picture = std::move(it->second.picture);
       const FileStamp stamp = it->second.stamp;
       readyBytes_ -= BytesOf(picture);

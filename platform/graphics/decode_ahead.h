@@ -72,9 +72,9 @@ class DecodeAhead {
   std::size_t Hits() const;
 
  private:
-  enum class State { Pending, Decoding, Ready };
+  enum class State { kPending, kDecoding, kReady };
   struct Entry {
-    State state = State::Pending;
+    State state = State::kPending;
     Picture picture;
     FileStamp stamp;
     bool dropped = false;  // evicted while being decoded: discard the result

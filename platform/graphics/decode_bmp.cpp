@@ -17,74 +17,75 @@
 
 #include "platform/graphics/dib.h"
 #include "platform/graphics/picture.h"
+#include "platform/little_endian.h"
 
 namespace graphics {
 namespace dib {
-namespace {
-
-std::uint32_t U16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
-std::uint32_t U32(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
-}
-
-}  // namespace
+using platform::Le16;
+using platform::Le32;
 
 GpStatus ReadLayout(std::span<const std::uint8_t> f, std::size_t headerAt, Layout& l) {
-  if (f.size() < headerAt + 12) return Gdiplus::GenericError;
-  const std::uint32_t headerSize = U32(&f[headerAt]);
-  if (headerSize > f.size() - headerAt) return Gdiplus::GenericError;
+  if (f.size() < headerAt + 12) return Failed(Gdiplus::GenericError, "DIB: the file ends inside the header");
+  const std::uint32_t headerSize = Le32(&f[headerAt]);
+  if (headerSize > f.size() - headerAt)
+    return Failed(Gdiplus::GenericError, "DIB: the header is longer than the file");
   const std::uint8_t* h = &f[headerAt];
   std::size_t paletteEntry = 4;
   std::uint32_t colours = 0;
   if (headerSize == 12) {
-    l.width = U16(h + 4);
-    l.height = U16(h + 6);
-    l.bpp = U16(h + 10);
+    l.width = Le16(h + 4);
+    l.height = Le16(h + 6);
+    l.bpp = Le16(h + 10);
     paletteEntry = 3;
   } else if (headerSize >= 40) {
-    l.width = static_cast<std::int32_t>(U32(h + 4));
-    l.height = static_cast<std::int32_t>(U32(h + 8));
-    l.bpp = U16(h + 14);
-    l.compression = U32(h + 16);
-    colours = U32(h + 32);
-    if (headerSize == 64 && l.compression != kRgb) return Gdiplus::UnknownImageFormat;
+    l.width = static_cast<std::int32_t>(Le32(h + 4));
+    l.height = static_cast<std::int32_t>(Le32(h + 8));
+    l.bpp = Le16(h + 14);
+    l.compression = Le32(h + 16);
+    colours = Le32(h + 32);
+    if (headerSize == 64 && l.compression != kRgb)
+      return Failed(Gdiplus::UnknownImageFormat, "DIB: an OS/2 2.x compression code");
   } else {
-    return Gdiplus::GenericError;
+    return Failed(Gdiplus::GenericError, "DIB: a header size that no DIB has");
   }
   if (l.height < 0) {
     l.topDown = true;
     l.height = -l.height;
   }
-  if (l.width < 1 || l.height < 1) return Gdiplus::GenericError;
+  if (l.width < 1 || l.height < 1)
+    return Failed(Gdiplus::GenericError, "DIB: no pixels (width or height below 1)");
 
   std::size_t at = headerAt + headerSize;
   const bool bitfields = l.compression == kBitfields || l.compression == kAlphaBitfields;
   if (bitfields) {
-    if (l.bpp != 16 && l.bpp != 32) return Gdiplus::UnknownImageFormat;
+    if (l.bpp != 16 && l.bpp != 32)
+      return Failed(Gdiplus::UnknownImageFormat, "DIB: bit fields at a depth other than 16 or 32");
     // Masks are part of headers of 52 bytes and more, else they follow it.
     const std::size_t maskAt = headerSize >= 52 ? headerAt + 40 : at;
     const std::size_t maskCount = l.compression == kAlphaBitfields || headerSize >= 56 ? 4 : 3;
-    if (maskAt + 4 * maskCount > f.size()) return Gdiplus::GenericError;
-    l.red = Channel(U32(&f[maskAt]));
-    l.green = Channel(U32(&f[maskAt + 4]));
-    l.blue = Channel(U32(&f[maskAt + 8]));
-    if (maskCount == 4) l.alpha = Channel(U32(&f[maskAt + 12]));
+    if (maskAt + 4 * maskCount > f.size())
+      return Failed(Gdiplus::GenericError, "DIB: the file ends inside the colour masks");
+    l.red = Channel(Le32(&f[maskAt]));
+    l.green = Channel(Le32(&f[maskAt + 4]));
+    l.blue = Channel(Le32(&f[maskAt + 8]));
+    if (maskCount == 4) l.alpha = Channel(Le32(&f[maskAt + 12]));
     if (headerSize < 52) at += 4 * maskCount;
   } else if (l.compression == kRgb) {
     if (l.bpp == 16) l.red = Channel(0x7C00), l.green = Channel(0x03E0), l.blue = Channel(0x001F);
     if (l.bpp == 32) l.red = Channel(0xFF0000), l.green = Channel(0xFF00), l.blue = Channel(0xFF);
     if (l.bpp != 1 && l.bpp != 4 && l.bpp != 8 && l.bpp != 16 && l.bpp != 24 && l.bpp != 32)
-      return Gdiplus::UnknownImageFormat;
+      return Failed(Gdiplus::UnknownImageFormat, "DIB: a depth that is not decoded");
   } else if (!(l.compression == kRle8 && l.bpp == 8) && !(l.compression == kRle4 && l.bpp == 4)) {
-    return Gdiplus::UnknownImageFormat;
+    return Failed(Gdiplus::UnknownImageFormat, "DIB: a compression not decoded, or RLE at the wrong depth");
   }
   if ((l.compression == kRle8 || l.compression == kRle4) && l.topDown)
-    return Gdiplus::UnknownImageFormat;
+    return Failed(Gdiplus::UnknownImageFormat, "DIB: top-down RLE");
 
   if (l.bpp <= 8) {
     const std::uint32_t full = 1u << l.bpp;
     if (colours == 0 || colours > full) colours = full;
-    if (at + colours * paletteEntry > f.size()) return Gdiplus::GenericError;
+    if (at + colours * paletteEntry > f.size())
+      return Failed(Gdiplus::GenericError, "DIB: the file ends inside the colour table");
     for (std::uint32_t i = 0; i < colours; ++i) std::memcpy(l.palette[i], &f[at + i * paletteEntry], 3);
     at += colours * paletteEntry;
   }
@@ -95,7 +96,7 @@ GpStatus ReadLayout(std::span<const std::uint8_t> f, std::size_t headerAt, Layou
 GpStatus DecodeRows(std::span<const std::uint8_t> f, const Layout& l, Picture& p) {
   const std::uint64_t stride = Stride(l.width, l.bpp);
   if (l.pixelOffset > f.size() || stride > (f.size() - l.pixelOffset) / std::uint64_t(l.height))
-    return Gdiplus::GenericError;
+    return Failed(Gdiplus::GenericError, "DIB: the pixel rows end before the last one");
   const bool anyAlpha = l.alpha.mask != 0;
   for (std::int64_t fileRow = 0; fileRow < l.height; ++fileRow) {
     const std::uint8_t* src = &f[l.pixelOffset + std::size_t(fileRow) * stride];
@@ -117,7 +118,7 @@ GpStatus DecodeRows(std::span<const std::uint8_t> f, const Layout& l, Picture& p
           out[0] = src[3 * x], out[1] = src[3 * x + 1], out[2] = src[3 * x + 2], out[3] = 0;
           break;
         default: {
-          const std::uint32_t px = l.bpp == 16 ? U16(src + 2 * x) : U32(src + 4 * x);
+          const std::uint32_t px = l.bpp == 16 ? Le16(src + 2 * x) : Le32(src + 4 * x);
           out[0] = l.blue.Get(px, 0), out[1] = l.green.Get(px, 0), out[2] = l.red.Get(px, 0);
           out[3] = 0;
           if (a) a[x] = l.alpha.Get(px, 255);
@@ -152,7 +153,8 @@ GpStatus DecodeRle(std::span<const std::uint8_t> f, const Layout& l, Picture& p)
     ++x;
   };
   while (y < l.height) {
-    if (i + 2 > f.size()) return Gdiplus::GenericError;
+    if (i + 2 > f.size())
+      return Failed(Gdiplus::GenericError, "BMP: the RLE data ends before its end marker");
     const unsigned count = f[i], value = f[i + 1];
     i += 2;
     if (count > 0) {
@@ -163,12 +165,13 @@ GpStatus DecodeRle(std::span<const std::uint8_t> f, const Layout& l, Picture& p)
     } else if (value == 1) {
       break;
     } else if (value == 2) {
-      if (i + 2 > f.size()) return Gdiplus::GenericError;
+      if (i + 2 > f.size()) return Failed(Gdiplus::GenericError, "BMP: the RLE data ends inside a delta");
       x += f[i], y += f[i + 1];
       i += 2;
     } else {
       const std::size_t bytes = four ? (value + 1) / 2 : value;
-      if (i + bytes > f.size()) return Gdiplus::GenericError;
+      if (i + bytes > f.size())
+        return Failed(Gdiplus::GenericError, "BMP: the RLE data ends inside an absolute run");
       for (unsigned k = 0; k < value; ++k)
         put(four ? (k & 1 ? f[i + k / 2] & 15 : f[i + k / 2] >> 4) : f[i + k]);
       i += bytes + (bytes & 1);
@@ -185,19 +188,20 @@ GpStatus DecodeBmp(std::span<const std::uint8_t> file, Picture& out) {
   // data starts.
   Layout l;
   if (GpStatus s = dib::ReadLayout(file, 14, l); s != Gdiplus::Ok) return s;
-  l.pixelOffset = dib::U32(&file[10]);
+  l.pixelOffset = platform::Le32(&file[10]);
   if (l.pixelOffset > file.size()) {
     NoteTruncated();
-    return Gdiplus::GenericError;
+    return Failed(Gdiplus::GenericError, "BMP: the pixel data starts past the end of the file");
   }
   const bool rle = l.compression == kRle8 || l.compression == kRle4;
   // Uncompressed rows must all be in the file: a header that claims more
   // than the file holds is refused before the picture's memory is taken.
   if (!rle) {
-    if (std::uint64_t(l.width) * std::uint64_t(l.height) > kMaxPixels) return Gdiplus::OutOfMemory;
+    if (std::uint64_t(l.width) * std::uint64_t(l.height) > kMaxPixels)
+      return Failed(Gdiplus::OutOfMemory, "BMP: more pixels than a picture may have");
     if (dib::Stride(l.width, l.bpp) * std::uint64_t(l.height) > file.size() - l.pixelOffset) {
       NoteTruncated();
-      return Gdiplus::GenericError;
+      return Failed(Gdiplus::GenericError, "BMP: the file ends before the last row of pixels");
     }
   }
   if (GpStatus s = AllocatePicture(out, l.width, l.height, rle || l.alpha.mask != 0);

@@ -51,12 +51,24 @@ bool ReadExtension(GifFileType* gif, int* transparent) {
   return true;
 }
 
+const char* GifText(int error) {
+  const char* text = GifErrorString(error);
+  return text ? text : "an unknown error";
+}
+
+// A failure that giflib reports while reading `what`.
+GpStatus LibraryFailure(const GifFileType* gif, const char* what) {
+  return Failed(Gdiplus::GenericError, std::string("GIF: ") + what + ": " + GifText(gif->Error));
+}
+
 GpStatus ReadFrame(GifFileType* gif, int transparent, Picture& p) {
-  if (DGifGetImageDesc(gif) != GIF_OK) return Gdiplus::GenericError;
+  if (DGifGetImageDesc(gif) != GIF_OK) return LibraryFailure(gif, "the frame's descriptor");
   const GifImageDesc& d = gif->Image;
   const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
-  if (!map || !map->Colors || d.Width < 0 || d.Height < 0) return Gdiplus::GenericError;
-  if (std::uint64_t(d.Width) * std::uint64_t(d.Height) > kMaxPixels) return Gdiplus::OutOfMemory;
+  if (!map || !map->Colors || d.Width < 0 || d.Height < 0)
+    return Failed(Gdiplus::GenericError, "GIF: a frame without colours or with a negative size");
+  if (std::uint64_t(d.Width) * std::uint64_t(d.Height) > kMaxPixels)
+    return Failed(Gdiplus::OutOfMemory, "GIF: a frame of more pixels than a picture may have");
 
   // Palette as blue, green, red, 0 plus alpha, 256 entries so that no index
   // reads past it.
@@ -76,7 +88,7 @@ GpStatus ReadFrame(GifFileType* gif, int transparent, Picture& p) {
   for (int pass = 0; pass < passes; ++pass) {
     const int first = d.Interlace ? kStart[pass] : 0, step = d.Interlace ? kStep[pass] : 1;
     for (int fy = first; fy < d.Height; fy += step) {
-      if (DGifGetLine(gif, line.data(), d.Width) != GIF_OK) return Gdiplus::GenericError;
+      if (DGifGetLine(gif, line.data(), d.Width) != GIF_OK) return LibraryFailure(gif, "a line of the frame");
       const std::int64_t y = std::int64_t(d.Top) + fy;
       if (y >= p.height) continue;
       const std::int64_t x0 = d.Left, x1 = std::min<std::int64_t>(p.width, x0 + d.Width);
@@ -98,8 +110,11 @@ GpStatus DecodeGif(std::span<const std::uint8_t> file, Picture& out) {
   Reader reader{file};
   int error = 0;
   std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&reader, ReadBytes, &error));
-  if (!gif) return error == D_GIF_ERR_NOT_ENOUGH_MEM ? Gdiplus::OutOfMemory : Gdiplus::GenericError;
-  if (gif->SWidth <= 0 || gif->SHeight <= 0) return Gdiplus::GenericError;
+  if (!gif)
+    return Failed(error == D_GIF_ERR_NOT_ENOUGH_MEM ? Gdiplus::OutOfMemory : Gdiplus::GenericError,
+                  std::string("GIF: the header: ") + GifText(error));
+  if (gif->SWidth <= 0 || gif->SHeight <= 0)
+    return Failed(Gdiplus::GenericError, "GIF: a screen without pixels");
   if (GpStatus s = AllocatePicture(out, gif->SWidth, gif->SHeight, true); s != Gdiplus::Ok) return s;
   std::memset(out.bgrx.get(), 0, std::size_t(out.width) * out.height * 4);
   std::memset(out.alpha.get(), 0, std::size_t(out.width) * out.height);
@@ -107,15 +122,15 @@ GpStatus DecodeGif(std::span<const std::uint8_t> file, Picture& out) {
   int transparent = NO_TRANSPARENT_COLOR;
   for (;;) {
     GifRecordType type = UNDEFINED_RECORD_TYPE;
-    if (DGifGetRecordType(gif.get(), &type) != GIF_OK) return Gdiplus::GenericError;
+    if (DGifGetRecordType(gif.get(), &type) != GIF_OK) return LibraryFailure(gif.get(), "a record's type");
     if (type == EXTENSION_RECORD_TYPE) {
-      if (!ReadExtension(gif.get(), &transparent)) return Gdiplus::GenericError;
+      if (!ReadExtension(gif.get(), &transparent)) return LibraryFailure(gif.get(), "an extension");
     } else if (type == IMAGE_DESC_RECORD_TYPE) {
       if (GpStatus s = ReadFrame(gif.get(), transparent, out); s != Gdiplus::Ok) return s;
       FinishAlpha(out);
       return Gdiplus::Ok;
     } else {
-      return Gdiplus::GenericError;  // the trailer before any frame
+      return Failed(Gdiplus::GenericError, "GIF: the trailer before any frame");
     }
   }
 }

@@ -43,6 +43,7 @@
 
 #include "platform/graphics/dib.h"
 #include "platform/graphics/picture.h"
+#include "platform/little_endian.h"
 
 namespace graphics {
 namespace {
@@ -50,25 +51,25 @@ namespace {
 constexpr std::size_t kDirectorySize = 6, kEntrySize = 16;
 constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-std::uint32_t U16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
-std::uint32_t U32(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
-}
+using platform::Le16;
+using platform::Le32;
 
 GpStatus DecodeDibEntry(std::span<const std::uint8_t> d, Picture& out) {
   dib::Layout l;
   if (GpStatus s = dib::ReadLayout(d, 0, l); s != Gdiplus::Ok) return s;
-  if (l.compression != dib::kRgb || l.topDown) return Gdiplus::UnknownImageFormat;
-  if (l.height % 2 != 0) return Gdiplus::GenericError;
+  if (l.compression != dib::kRgb || l.topDown)
+    return Failed(Gdiplus::UnknownImageFormat, "icon: a compressed or top-down BMP entry");
+  if (l.height % 2 != 0) return Failed(Gdiplus::GenericError, "icon: an odd height (no room for the mask)");
   l.height /= 2;
-  if (std::uint64_t(l.width) * std::uint64_t(l.height) > kMaxPixels) return Gdiplus::OutOfMemory;
+  if (std::uint64_t(l.width) * std::uint64_t(l.height) > kMaxPixels)
+    return Failed(Gdiplus::OutOfMemory, "icon: more pixels than a picture may have");
 
   // The colour rows follow the colour table; the mask rows follow them.
   l.pixelOffset = l.tableEnd;
   const std::uint64_t colourBytes = dib::Stride(l.width, l.bpp) * std::uint64_t(l.height);
   const std::uint64_t maskStride = dib::Stride(l.width, 1);
   if (colourBytes + maskStride * std::uint64_t(l.height) > d.size() - l.pixelOffset)
-    return Gdiplus::GenericError;
+    return Failed(Gdiplus::GenericError, "icon: the entry ends before its last row of colours or mask");
 
   if (l.bpp == 32) l.alpha = dib::Channel(0xFF000000);
   if (GpStatus s = AllocatePicture(out, l.width, l.height, true); s != Gdiplus::Ok) return s;
@@ -94,18 +95,22 @@ GpStatus DecodeDibEntry(std::span<const std::uint8_t> d, Picture& out) {
 }  // namespace
 
 GpStatus DecodeIco(std::span<const std::uint8_t> file, Picture& out) {
-  if (file.size() < kDirectorySize || U16(&file[0]) != 0) return Gdiplus::UnknownImageFormat;
-  const std::uint32_t type = U16(&file[2]), count = U16(&file[4]);
-  if ((type != 1 && type != 2) || count == 0) return Gdiplus::UnknownImageFormat;
+  if (file.size() < kDirectorySize || Le16(&file[0]) != 0)
+    return Failed(Gdiplus::UnknownImageFormat, "icon: no icon directory");
+  const std::uint32_t type = Le16(&file[2]), count = Le16(&file[4]);
+  if ((type != 1 && type != 2) || count == 0)
+    return Failed(Gdiplus::UnknownImageFormat, "icon: neither an icon nor a cursor, or no entries");
   // The whole directory must be there, though only its first entry is used.
-  if (file.size() - kDirectorySize < std::size_t(count) * kEntrySize) return Gdiplus::GenericError;
+  if (file.size() - kDirectorySize < std::size_t(count) * kEntrySize)
+    return Failed(Gdiplus::GenericError, "icon: the file ends inside the directory");
 
   // ICONDIRENTRY: width and height bytes (0 meaning 256), colour count,
   // reserved byte, planes and bit count (a cursor's hotspot), then the two
   // fields used here: the entry's size and its offset in the file.
   const std::uint8_t* e = &file[kDirectorySize];
-  const std::uint32_t bytes = U32(e + 8), offset = U32(e + 12);
-  if (offset > file.size() || bytes > file.size() - offset) return Gdiplus::GenericError;
+  const std::uint32_t bytes = Le32(e + 8), offset = Le32(e + 12);
+  if (offset > file.size() || bytes > file.size() - offset)
+    return Failed(Gdiplus::GenericError, "icon: the first entry lies past the end of the file");
   const std::span<const std::uint8_t> data = file.subspan(offset, bytes);
 
   if (data.size() >= sizeof kPngSignature &&

@@ -40,19 +40,29 @@ struct JpegJob {
 
 JpegJob* JobOf(j_common_ptr c) { return static_cast<JpegJob*>(c->client_data); }
 
-[[noreturn]] void OnError(j_common_ptr c) { std::longjmp(JobOf(c)->jump, 1); }
+[[noreturn]] void OnError(j_common_ptr c) {
+  {
+    char text[JMSG_LENGTH_MAX] = {};
+    (*c->err->format_message)(c, text);
+    Failed(Gdiplus::GenericError, std::string("JPEG: ") + text);
+  }
+  std::longjmp(JobOf(c)->jump, 1);
+}
 
 void OnMessage(j_common_ptr c, int level) {
   if (level == -1 && c->err->msg_code == JWRN_JPEG_EOF) {
     NoteTruncated();
+    Failed(Gdiplus::GenericError, "JPEG: the data ends before the picture does");
     std::longjmp(JobOf(c)->jump, 1);
   }
 }
 
 void OnProgress(j_common_ptr c) {
   if (c->is_decompressor &&
-      reinterpret_cast<j_decompress_ptr>(c)->input_scan_number > kMaxScans)
+      reinterpret_cast<j_decompress_ptr>(c)->input_scan_number > kMaxScans) {
+    Failed(Gdiplus::GenericError, "JPEG: more scans than a picture may have");
     std::longjmp(JobOf(c)->jump, 1);
+  }
 }
 
 unsigned Mul255(unsigned a, unsigned b) { return (a * b + 127) / 255; }
@@ -84,14 +94,19 @@ bool DecodeSteps(JpegJob* job) {
   jpeg_start_decompress(cinfo);
   Picture& p = *job->out;
   if (cinfo->output_width != JDIMENSION(p.width) || cinfo->output_height != JDIMENSION(p.height) ||
-      cinfo->output_components != 4)
+      cinfo->output_components != 4) {
+    Failed(Gdiplus::GenericError, "JPEG: the decoder's output differs from the header");
     return false;
+  }
   const std::size_t width = std::size_t(p.width);
   if (cmyk) job->row.resize(width * 4);
   while (cinfo->output_scanline < cinfo->output_height) {
     std::uint8_t* dst = p.bgrx.get() + std::size_t(cinfo->output_scanline) * width * 4;
     JSAMPROW target = cmyk ? job->row.data() : dst;
-    if (jpeg_read_scanlines(cinfo, &target, 1) != 1) return false;
+    if (jpeg_read_scanlines(cinfo, &target, 1) != 1) {
+      Failed(Gdiplus::GenericError, "JPEG: a line could not be read");
+      return false;
+    }
     if (cmyk) {
       CmykToBgrx(job->row.data(), dst, width, cinfo->saw_Adobe_marker);
     } else {

@@ -136,16 +136,18 @@ bool ImageDataIsSound(std::span<const std::uint8_t> file, std::uint64_t needed) 
 GpStatus DecodePng(std::span<const std::uint8_t> file, Picture& out) {
   // The stream's checksum is checked once, by ImageDataIsSound.
   std::unique_ptr<spng_ctx, CtxFree> ctx(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
-  if (!ctx) return Gdiplus::OutOfMemory;
+  if (!ctx) return Failed(Gdiplus::OutOfMemory, "PNG: no memory for the decoder");
   spng_set_chunk_limits(ctx.get(), kChunkLimit, kChunkCacheLimit);
   spng_set_image_limits(ctx.get(), std::uint32_t(kMaxPixels), std::uint32_t(kMaxPixels));
-  if (spng_set_png_buffer(ctx.get(), file.data(), file.size()) != 0) return Gdiplus::GenericError;
+  if (int rc = spng_set_png_buffer(ctx.get(), file.data(), file.size()); rc != 0)
+    return Failed(Gdiplus::GenericError, std::string("PNG: ") + spng_strerror(rc));
 
   spng_ihdr ihdr{};
   if (int rc = spng_get_ihdr(ctx.get(), &ihdr); rc != 0) {
     if (rc == SPNG_IO_EOF) NoteTruncated();
-    return rc == SPNG_EUSER_WIDTH || rc == SPNG_EUSER_HEIGHT ? Gdiplus::OutOfMemory
-                                                             : Gdiplus::GenericError;
+    const bool tooLarge = rc == SPNG_EUSER_WIDTH || rc == SPNG_EUSER_HEIGHT;
+    return Failed(tooLarge ? Gdiplus::OutOfMemory : Gdiplus::GenericError,
+                  std::string("PNG: the header: ") + spng_strerror(rc));
   }
   spng_trns trns{};
   const bool withAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
@@ -157,13 +159,14 @@ GpStatus DecodePng(std::span<const std::uint8_t> file, Picture& out) {
   std::size_t size = 0;
   if (spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &size) != 0 ||
       size != std::size_t(out.width) * out.height * 4)
-    return Gdiplus::GenericError;
+    return Failed(Gdiplus::GenericError, "PNG: the decoded size differs from the header's");
   std::uint8_t* px = out.bgrx.get();
   if (int rc = spng_decode_image(ctx.get(), px, size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS); rc != 0) {
     if (rc == SPNG_IO_EOF) NoteTruncated();
-    return Gdiplus::GenericError;
+    return Failed(Gdiplus::GenericError, std::string("PNG: the image data: ") + spng_strerror(rc));
   }
-  if (!ImageDataIsSound(file, RowBytes(ihdr))) return Gdiplus::GenericError;
+  if (!ImageDataIsSound(file, RowBytes(ihdr)))
+    return Failed(Gdiplus::GenericError, "PNG: image data beyond the rows, or a wrong checksum");
 
   // RGBA -> blue, green, red, 0 in place; alpha to its own plane.
   const std::size_t pixels = size / 4;

@@ -46,6 +46,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "platform/graphics/picture.h"
 
@@ -65,7 +66,11 @@ struct Source {
   std::span<const std::uint8_t> file;
   std::uint64_t at = 0;
   bool dataEnded = false;  // libjpeg ran out of data inside a strip or tile
+  std::string error;       // libtiff's last error message
 };
+
+// A failure of this decoder, its reason said as TIFF's.
+GpStatus Refuse(GpStatus status, const std::string& reason) { return Failed(status, "TIFF: " + reason); }
 
 Source& SourceOf(thandle_t h) { return *static_cast<Source*>(h); }
 
@@ -95,7 +100,12 @@ int MapProc(thandle_t h, void** base, toff_t* size) {
 }
 void UnmapProc(thandle_t, void*, toff_t) {}
 
-int OnError(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int OnError(TIFF*, void* user, const char*, const char* fmt, va_list ap) {
+  char text[200];
+  std::vsnprintf(text, sizeof text, fmt, ap);
+  static_cast<Source*>(user)->error = text;
+  return 1;
+}
 // libjpeg goes on after the data ends and makes up the rest of the strip;
 // like the JPEG decoder, that fails the decode. Other warnings are dropped.
 int OnWarning(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
@@ -171,12 +181,14 @@ bool YCbCrTables(TIFF* t, Layout& l) {
 GpStatus ReadLayout(TIFF* t, Layout& l) {
   if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &l.width) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &l.height) ||
       l.width == 0 || l.height == 0)
-    return Gdiplus::GenericError;
-  if (std::uint64_t(l.width) * l.height > kMaxPixels) return Gdiplus::OutOfMemory;
+    return Refuse(Gdiplus::GenericError, "no width or height");
+  if (std::uint64_t(l.width) * l.height > kMaxPixels)
+    return Refuse(Gdiplus::OutOfMemory, "more pixels than a picture may have");
 
   std::uint16_t compression = 0, format = 0, extraCount = 0, inks = 0;
   std::uint16_t* extra = nullptr;
-  if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &l.photometric)) return Gdiplus::GenericError;
+  if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &l.photometric))
+    return Refuse(Gdiplus::GenericError, "no photometric interpretation");
   TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &l.bits);
   TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &l.samples);
   TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &l.planar);
@@ -184,9 +196,12 @@ GpStatus ReadLayout(TIFF* t, Layout& l) {
   TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &format);
   TIFFGetFieldDefaulted(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
   TIFFGetFieldDefaulted(t, TIFFTAG_INKSET, &inks);
-  if (format != SAMPLEFORMAT_UINT || !Supported(compression)) return Gdiplus::UnknownImageFormat;
-  if (l.bits != 1 && l.bits != 2 && l.bits != 4 && l.bits != 8 && l.bits != 16) return Gdiplus::UnknownImageFormat;
-  if (l.planar != PLANARCONFIG_CONTIG && l.planar != PLANARCONFIG_SEPARATE) return Gdiplus::UnknownImageFormat;
+  if (format != SAMPLEFORMAT_UINT || !Supported(compression))
+    return Refuse(Gdiplus::UnknownImageFormat, "a sample format or compression that is not decoded");
+  if (l.bits != 1 && l.bits != 2 && l.bits != 4 && l.bits != 8 && l.bits != 16)
+    return Refuse(Gdiplus::UnknownImageFormat, "a sample depth that is not decoded");
+  if (l.planar != PLANARCONFIG_CONTIG && l.planar != PLANARCONFIG_SEPARATE)
+    return Refuse(Gdiplus::UnknownImageFormat, "an unknown planar configuration");
 
   const bool lowDepth = l.bits < 8;
   switch (l.photometric) {
@@ -196,38 +211,46 @@ GpStatus ReadLayout(TIFF* t, Layout& l) {
       break;
     case PHOTOMETRIC_PALETTE:
       l.colours = 1;
-      if (l.bits > 8) return Gdiplus::UnknownImageFormat;
-      if (!TIFFGetField(t, TIFFTAG_COLORMAP, &l.map[0], &l.map[1], &l.map[2])) return Gdiplus::GenericError;
+      if (l.bits > 8) return Refuse(Gdiplus::UnknownImageFormat, "a palette of more than 8 bits");
+      if (!TIFFGetField(t, TIFFTAG_COLORMAP, &l.map[0], &l.map[1], &l.map[2]))
+        return Refuse(Gdiplus::GenericError, "a palette picture without a colour map");
       break;
     case PHOTOMETRIC_RGB:
       l.colours = 3;
-      if (lowDepth) return Gdiplus::UnknownImageFormat;
+      if (lowDepth) return Refuse(Gdiplus::UnknownImageFormat, "RGB below 8 bits a sample");
       break;
     case PHOTOMETRIC_SEPARATED:
       l.colours = 4;
-      if (lowDepth || inks != INKSET_CMYK) return Gdiplus::UnknownImageFormat;
+      if (lowDepth || inks != INKSET_CMYK)
+        return Refuse(Gdiplus::UnknownImageFormat, "separated inks other than 8-bit CMYK");
       break;
     case PHOTOMETRIC_YCBCR: {
       l.colours = 3;
-      if (l.bits != 8 || l.samples != 3) return Gdiplus::UnknownImageFormat;
+      if (l.bits != 8 || l.samples != 3)
+        return Refuse(Gdiplus::UnknownImageFormat, "YCbCr other than three 8-bit samples");
       if (compression == COMPRESSION_JPEG) {
         // libjpeg upsamples and converts; the strips then hold RGB.
-        if (l.planar != PLANARCONFIG_CONTIG) return Gdiplus::UnknownImageFormat;
+        if (l.planar != PLANARCONFIG_CONTIG)
+          return Refuse(Gdiplus::UnknownImageFormat, "JPEG-compressed YCbCr in separate planes");
         TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
         l.photometric = PHOTOMETRIC_RGB;
         break;
       }
       TIFFGetFieldDefaulted(t, TIFFTAG_YCBCRSUBSAMPLING, &l.subH, &l.subV);
       for (std::uint16_t f : {l.subH, l.subV})
-        if (f != 1 && f != 2 && f != 4) return Gdiplus::UnknownImageFormat;
-      if (l.Blocks() && l.planar != PLANARCONFIG_CONTIG) return Gdiplus::UnknownImageFormat;
-      if (!YCbCrTables(t, l)) return Gdiplus::GenericError;
+        if (f != 1 && f != 2 && f != 4)
+          return Refuse(Gdiplus::UnknownImageFormat, "a YCbCr subsampling that is not decoded");
+      if (l.Blocks() && l.planar != PLANARCONFIG_CONTIG)
+        return Refuse(Gdiplus::UnknownImageFormat, "subsampled YCbCr in separate planes");
+      if (!YCbCrTables(t, l))
+        return Refuse(Gdiplus::GenericError, "unusable YCbCr coefficients or reference values");
       break;
     }
     default:
-      return Gdiplus::UnknownImageFormat;
+      return Refuse(Gdiplus::UnknownImageFormat, "a photometric interpretation that is not decoded");
   }
-  if (l.samples < l.colours + extraCount) return Gdiplus::UnknownImageFormat;
+  if (l.samples < l.colours + extraCount)
+    return Refuse(Gdiplus::UnknownImageFormat, "fewer samples than colours and extra samples");
   // The extra samples are the last ones; the first alpha among them is used.
   for (std::uint16_t k = 0; k < extraCount && extra; ++k)
     if (extra[k] == EXTRASAMPLE_ASSOCALPHA || extra[k] == EXTRASAMPLE_UNASSALPHA) {
@@ -240,7 +263,7 @@ GpStatus ReadLayout(TIFF* t, Layout& l) {
   if (l.tiled) {
     if (!TIFFGetField(t, TIFFTAG_TILEWIDTH, &l.segWidth) || !TIFFGetField(t, TIFFTAG_TILELENGTH, &l.segRows) ||
         l.segWidth == 0 || l.segRows == 0)
-      return Gdiplus::GenericError;
+      return Refuse(Gdiplus::GenericError, "tiles without a size");
   } else {
     TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &l.segRows);
     l.segWidth = l.width;
@@ -375,10 +398,11 @@ GpStatus ReadPixels(TIFF* t, const Layout& l, Source& source, Picture& p) {
   const int planes = l.planar == PLANARCONFIG_CONTIG ? 1 : l.colours + (l.alpha >= 0);
   const std::uint64_t pixels = std::uint64_t(l.width) * l.height;
   const std::uint64_t limit = std::min(kMaxBuffer, std::max(kSmallBuffer, pixels * 8));
-  if (segBytes == 0 || segBytes > limit / planes) return Gdiplus::OutOfMemory;
+  if (segBytes == 0 || segBytes > limit / planes)
+    return Refuse(Gdiplus::OutOfMemory, "strips or tiles larger than allowed");
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[std::size_t(segBytes) * planes]);
   std::unique_ptr<std::uint8_t[]> scratch(new (std::nothrow) std::uint8_t[kChunk * kSlots]);
-  if (!buffer || !scratch) return Gdiplus::OutOfMemory;
+  if (!buffer || !scratch) return Refuse(Gdiplus::OutOfMemory, "no memory for a strip or tile");
   if (GpStatus s = AllocatePicture(p, l.width, l.height, l.alpha >= 0); s != Gdiplus::Ok) return s;
 
   // The stored sample each separate plane buffer holds, and its slot.
@@ -397,7 +421,9 @@ GpStatus ReadPixels(TIFF* t, const Layout& l, Source& source, Picture& p) {
         const tmsize_t got =
             l.tiled ? TIFFReadEncodedTile(t, TIFFComputeTile(t, x0, y0, 0, sample), dst, tmsize_t(segBytes))
                     : TIFFReadEncodedStrip(t, TIFFComputeStrip(t, y0, sample), dst, tmsize_t(segBytes));
-        if (got < 0 || std::uint64_t(got) < need || source.dataEnded) return Gdiplus::GenericError;
+        if (got < 0 || std::uint64_t(got) < need || source.dataEnded)
+          return Refuse(Gdiplus::GenericError,
+                        "a strip or tile could not be read" + (source.error.empty() ? "" : ": " + source.error));
         if (l.planar == PLANARCONFIG_CONTIG) g.plane[0] = dst;
         else g.plane[slotOf[i]] = dst;
       }
@@ -411,20 +437,22 @@ GpStatus ReadPixels(TIFF* t, const Layout& l, Source& source, Picture& p) {
 }  // namespace
 
 GpStatus DecodeTiff(std::span<const std::uint8_t> file, Picture& out) {
-  if (file.size() < 4) return Gdiplus::UnknownImageFormat;
+  if (file.size() < 4) return Refuse(Gdiplus::UnknownImageFormat, "shorter than its header");
   const bool little = file[0] == 'I' && file[1] == 'I', big = file[0] == 'M' && file[1] == 'M';
   const unsigned version = little ? file[2] | file[3] << 8 : file[2] << 8 | file[3];
-  if ((!little && !big) || version != 42) return Gdiplus::UnknownImageFormat;  // BigTIFF is 43
+  if ((!little && !big) || version != 42)
+    return Refuse(Gdiplus::UnknownImageFormat, "not classic TIFF");  // BigTIFF is 43
 
-  Source source{file};
+  Source source;
+  source.file = file;
   std::unique_ptr<TIFFOpenOptions, FreeOptions> options(TIFFOpenOptionsAlloc());
-  if (!options) return Gdiplus::OutOfMemory;
+  if (!options) return Refuse(Gdiplus::OutOfMemory, "no memory for libtiff's options");
   TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxLibraryAlloc);
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &source);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &source);
   std::unique_ptr<TIFF, CloseTiff> tiff(TIFFClientOpenExt("tiff", "r", &source, ReadProc, WriteProc, SeekProc,
                                                           CloseProc, SizeProc, MapProc, UnmapProc, options.get()));
-  if (!tiff) return Gdiplus::GenericError;
+  if (!tiff) return Refuse(Gdiplus::GenericError, "libtiff cannot open it: " + source.error);
   Layout layout;
   if (GpStatus s = ReadLayout(tiff.get(), layout); s != Gdiplus::Ok) return s;
   Picture picture;

@@ -76,13 +76,13 @@ void DrawExact(const Picture& p, const Surface& s, double x, double y) {
   RowTarget target(s);
   for (std::int64_t y = y0; y < y1; ++y) {
     const auto sy = static_cast<std::int32_t>(y - iy);
-    const RowCover cover = p.Opaque()        ? RowCover::Opaque
-                           : p.rows.empty() ? RowCover::Mixed
+    const RowCover cover = p.Opaque()        ? RowCover::kOpaque
+                           : p.rows.empty() ? RowCover::kMixed
                                             : p.rows[std::size_t(sy)];
-    if (cover == RowCover::Clear) continue;
+    if (cover == RowCover::kClear) continue;
     std::uint8_t* d = target.Begin(y, x0, n);
     const std::uint8_t* src = p.Row(sy) + sx * 4;
-    if (cover == RowCover::Opaque) std::memcpy(d, src, std::size_t(n) * 4);
+    if (cover == RowCover::kOpaque) std::memcpy(d, src, std::size_t(n) * 4);
     else BlendSpan(d, src, p.AlphaRow(sy) + sx, n);
     target.Commit();
   }

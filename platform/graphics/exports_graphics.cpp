@@ -9,26 +9,26 @@ namespace platform {
 namespace {
 
 constexpr Export kGdi32Exports[] = {
-    MakeExport<GetDC>("GetDC"),
-    MakeExport<ReleaseDC>("ReleaseDC"),
-    MakeExport<CreateCompatibleDC>("CreateCompatibleDC"),
-    MakeExport<DeleteDC>("DeleteDC"),
-    MakeExport<CreateCompatibleBitmap>("CreateCompatibleBitmap"),
-    MakeExport<SelectObject>("SelectObject"),
-    MakeExport<DeleteObject>("DeleteObject"),
-    MakeExport<GetObjectA>("GetObjectA"),
-    MakeExport<GetDIBits>("GetDIBits"),
+    PLATFORM_EXPORT(GetDC),
+    PLATFORM_EXPORT(ReleaseDC),
+    PLATFORM_EXPORT(CreateCompatibleDC),
+    PLATFORM_EXPORT(DeleteDC),
+    PLATFORM_EXPORT(CreateCompatibleBitmap),
+    PLATFORM_EXPORT(SelectObject),
+    PLATFORM_EXPORT(DeleteObject),
+    PLATFORM_EXPORT(GetObjectA),
+    PLATFORM_EXPORT(GetDIBits),
 };
 
 constexpr Export kGdiplusExports[] = {
-    MakeExport<GdiplusStartup>("GdiplusStartup"),
-    MakeExport<GdiplusShutdown>("GdiplusShutdown"),
-    MakeExport<GdipCreateFromHDC>("GdipCreateFromHDC"),
-    MakeExport<GdipDeleteGraphics>("GdipDeleteGraphics"),
-    MakeExport<GdipLoadImageFromFile>("GdipLoadImageFromFile"),
-    MakeExport<GdipGetImageDimension>("GdipGetImageDimension"),
-    MakeExport<GdipDrawImageRect>("GdipDrawImageRect"),
-    MakeExport<GdipDisposeImage>("GdipDisposeImage"),
+    PLATFORM_EXPORT(GdiplusStartup),
+    PLATFORM_EXPORT(GdiplusShutdown),
+    PLATFORM_EXPORT(GdipCreateFromHDC),
+    PLATFORM_EXPORT(GdipDeleteGraphics),
+    PLATFORM_EXPORT(GdipLoadImageFromFile),
+    PLATFORM_EXPORT(GdipGetImageDimension),
+    PLATFORM_EXPORT(GdipDrawImageRect),
+    PLATFORM_EXPORT(GdipDisposeImage),
 };
 
 }  // namespace

@@ -43,6 +43,7 @@
 #include "platform/graphics/picture.h"
 #include "platform/graphics/surface.h"
 #include "platform/paths.h"
+#include "platform/trace.h"
 
 namespace graphics {
 namespace {
@@ -168,13 +169,17 @@ GpStatus GdipLoadImageFromFile(const WCHAR* path, GpImage** image) {
   const std::optional<std::string> posix = platform::WideWindowsToPosix(path);
   if (!posix) {
     SetLoadFailure(LoadFailure::kMissing);
+    platform::Trace("GdipLoadImageFromFile: a path with no POSIX form");
     return Gdiplus::FileNotFound;
   }
 
   // Reading and decoding need no lock.
   auto object = std::make_unique<ImageObject>();
-  if (GpStatus s = g.ahead.Load(*posix, object->picture); s != Gdiplus::Ok)
+  if (GpStatus s = g.ahead.Load(*posix, object->picture); s != Gdiplus::Ok) {
+    platform::Trace("GdipLoadImageFromFile %s: %s: %s", posix->c_str(), LoadFailureWord(LastLoadFailure()),
+                    FailureReason().c_str());
     return s == Gdiplus::UnknownImageFormat ? Gdiplus::OutOfMemory : s;
+  }
 
   std::lock_guard lock(g.lock);
   if (!g.Started()) return Gdiplus::GdiplusNotInitialized;

@@ -7,21 +7,23 @@
 namespace graphics {
 
 GpStatus AllocatePicture(Picture& p, std::int64_t width, std::int64_t height, bool withAlpha) {
-  if (width < 1 || height < 1) return Gdiplus::InvalidParameter;
-  if (std::uint64_t(width) * std::uint64_t(height) > kMaxPixels) return Gdiplus::OutOfMemory;
+  if (width < 1 || height < 1)
+    return Failed(Gdiplus::InvalidParameter, "no pixels (width or height below 1)");
+  if (std::uint64_t(width) * std::uint64_t(height) > kMaxPixels)
+    return Failed(Gdiplus::OutOfMemory, "more pixels than a picture may have");
   const std::size_t pixels = std::size_t(width) * std::size_t(height);
   p.width = static_cast<std::int32_t>(width);
   p.height = static_cast<std::int32_t>(height);
   p.bgrx.reset(new (std::nothrow) std::uint8_t[pixels * 4]);
   p.alpha.reset(withAlpha ? new (std::nothrow) std::uint8_t[pixels] : nullptr);
   p.rows.clear();
-  if (!p.bgrx || (withAlpha && !p.alpha)) return Gdiplus::OutOfMemory;
+  if (!p.bgrx || (withAlpha && !p.alpha)) return Failed(Gdiplus::OutOfMemory, "no memory for the pixels");
   return Gdiplus::Ok;
 }
 
 void FinishAlpha(Picture& p) {
   if (!p.alpha) return;
-  p.rows.assign(std::size_t(p.height), RowCover::Mixed);
+  p.rows.assign(std::size_t(p.height), RowCover::kMixed);
   bool allOpaque = true;
   for (std::int32_t y = 0; y < p.height; ++y) {
     const std::uint8_t* a = p.AlphaRow(y);
@@ -30,8 +32,8 @@ void FinishAlpha(Picture& p) {
       all &= a[x];
       any |= a[x];
     }
-    if (all == 0xFF) p.rows[y] = RowCover::Opaque;
-    else if (any == 0) p.rows[y] = RowCover::Clear;
+    if (all == 0xFF) p.rows[y] = RowCover::kOpaque;
+    else if (any == 0) p.rows[y] = RowCover::kClear;
     allOpaque = allOpaque && all == 0xFF;
   }
   if (allOpaque) {
@@ -43,7 +45,15 @@ void FinishAlpha(Picture& p) {
 namespace {
 thread_local LoadFailure lastFailure = LoadFailure::kNone;
 thread_local bool truncated = false;
+thread_local std::string failureReason;
 }  // namespace
+
+GpStatus Failed(GpStatus status, std::string_view reason) {
+  failureReason.assign(reason);
+  return status;
+}
+const std::string& FailureReason() { return failureReason; }
+void ClearFailureReason() { failureReason.clear(); }
 
 LoadFailure LastLoadFailure() { return lastFailure; }
 void SetLoadFailure(LoadFailure failure) { lastFailure = failure; }
@@ -81,7 +91,7 @@ GpStatus DecodePicture(std::span<const std::uint8_t> file, Picture& out) {
   // GDI+ by playing their GDI records back through GDI itself. No well-kept
   // library renders them that faithfully, so they stay pictures that are not
   // decoded, like any other content that no decoder takes.
-  return Gdiplus::UnknownImageFormat;
+  return Failed(Gdiplus::UnknownImageFormat, "the first bytes are those of no picture format decoded here");
 }
 
 }  // namespace graphics

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/graphics/gdiplus.h"
@@ -20,7 +22,7 @@ namespace graphics {
 inline constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 26;
 
 // How a row of the picture covers what lies below it.
-enum class RowCover : std::uint8_t { Opaque, Clear, Mixed };
+enum class RowCover : std::uint8_t { kOpaque, kClear, kMixed };
 
 struct Picture {
   std::int32_t width = 0;
@@ -77,5 +79,13 @@ const char* LoadFailureWord(LoadFailure failure);
 // from DecodePicture is then a truncated file rather than a damaged one.
 void NoteTruncated();
 bool TakeTruncated();
+
+// A decoder's failure in its own words ("BMP: the colour table ends before
+// its last entry"): kept per thread with the status it returns, so that the
+// load that failed can say why on the trace channel (platform/trace.h).
+GpStatus Failed(GpStatus status, std::string_view reason);
+// The reason of the last failure on this thread; "" when none was given.
+const std::string& FailureReason();
+void ClearFailureReason();
 
 }  // namespace graphics

@@ -1,12 +1,8 @@
 #include "runtime/ui/icon.h"
 
-#include <spng.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <map>
-#include <memory>
 
 namespace velmo::ui {
 namespace {
@@ -216,39 +212,6 @@ std::vector<std::uint8_t> IconFile() {
   }
   for (const auto& image : images) out.insert(out.end(), image.begin(), image.end());
   return out;
-}
-
-bool WritePng(const std::string& path, int width, int height, int channels,
-              const std::uint8_t* pixels, std::string* error) {
-  auto fail = [&](const std::string& what) {
-    if (error) *error = path + ": " + what;
-    return false;
-  };
-  if (width <= 0 || height <= 0 || (channels != 3 && channels != 4))
-    return fail("unsupported picture format");
-
-  std::unique_ptr<spng_ctx, void (*)(spng_ctx*)> ctx(spng_ctx_new(SPNG_CTX_ENCODER),
-                                                     spng_ctx_free);
-  if (!ctx) return fail("out of memory");
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
-                                                       std::fclose);
-  if (!file) return fail("cannot open for writing");
-
-  spng_ihdr ihdr{};
-  ihdr.width = static_cast<std::uint32_t>(width);
-  ihdr.height = static_cast<std::uint32_t>(height);
-  ihdr.bit_depth = 8;
-  ihdr.color_type = channels == 4 ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
-  int rc = spng_set_png_file(ctx.get(), file.get());
-  if (rc == 0) rc = spng_set_ihdr(ctx.get(), &ihdr);
-  if (rc == 0) {
-    std::size_t bytes = static_cast<std::size_t>(width) * height * channels;
-    rc = spng_encode_image(ctx.get(), pixels, bytes, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
-  }
-  if (rc != 0) return fail(spng_strerror(rc));
-  ctx.reset();  // finishes the stream before the file is closed
-  if (std::fflush(file.get()) != 0) return fail("write failed");
-  return true;
 }
 
 }  // namespace velmo::ui

@@ -20,9 +20,4 @@ std::vector<std::uint8_t> DrawIcon(int size);
 // the others mapped to the nearest of them.
 std::vector<std::uint8_t> IconFile();
 
-// Writes 8-bit RGB (channels 3) or RGBA (channels 4) pixels, rows top-down, as
-// a PNG file. False with a message on failure.
-bool WritePng(const std::string& path, int width, int height, int channels,
-              const std::uint8_t* pixels, std::string* error);
-
 }  // namespace velmo::ui

@@ -75,6 +75,7 @@
 
 #include "runtime/system.h"
 #include "host/ui.h"
+#include "runtime/ui/scenario_files.h"
 
 namespace velmo {
 namespace {
@@ -181,7 +182,7 @@ bool ParseScenario(std::string_view text, const std::string& source, Scenario* o
     ScenarioAction action{keyword->kind, std::string(arg), lineNo};
     if (action.kind == ScenarioAction::Kind::kFolder ||
         action.kind == ScenarioAction::Kind::kSave) {
-      std::optional<std::string> windows = sys::ScenarioPath(arg);
+      std::optional<std::string> windows = scenario::ProgramPath(arg);
       if (!windows) {
         *error = LineError(source, lineNo,
                            "the path \"" + std::string(arg) + "\" has no Windows form");
@@ -269,7 +270,7 @@ void ScriptedBackend::Play(const ScenarioAction& action) {
     case ScenarioAction::Kind::kSaveCancel: saveAnswers_.push_back(std::nullopt); return;
     case ScenarioAction::Kind::kClose: closed_ = true; return;
     case ScenarioAction::Kind::kWaitFile:
-      for (int i = 0; i < 3000 && !sys::ScenarioFileExists(action.argument); ++i)
+      for (int i = 0; i < 3000 && !scenario::FileExists(action.argument); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       return;
     case ScenarioAction::Kind::kClick:

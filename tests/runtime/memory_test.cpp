@@ -20,9 +20,9 @@ TEST(BlockHeap, LargeBlocksAreTrackedFreedAndZeroedLikeSmallOnes) {
   EXPECT_EQ(zeroed[big - 1], 0);
   std::memset(plain, 1, big);
   EXPECT_EQ(heap.LiveBlocks(), 3u);
-  EXPECT_EQ(heap.Free(plain), BlockHeap::FreeResult::Freed);
-  EXPECT_EQ(heap.Free(plain), BlockHeap::FreeResult::Unknown);
-  EXPECT_EQ(heap.Free(zeroed + 8), BlockHeap::FreeResult::Unknown);
+  EXPECT_EQ(heap.Free(plain), BlockHeap::FreeResult::kFreed);
+  EXPECT_EQ(heap.Free(plain), BlockHeap::FreeResult::kUnknown);
+  EXPECT_EQ(heap.Free(zeroed + 8), BlockHeap::FreeResult::kUnknown);
   heap.ReleaseAll();  // the mapped block and the small one
   EXPECT_EQ(heap.LiveBlocks(), 0u);
   (void)small;

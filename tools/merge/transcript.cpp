@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 
 namespace merge_tool {
 namespace {
@@ -170,8 +169,8 @@ std::string ProgressBar(int position, int width) {
   position = std::clamp(position, 0, kFullPosition);
   width = std::max(width, 1);
   int filled = position * width / kFullPosition;
-  char percent[8];
-  std::snprintf(percent, sizeof percent, "%3d%%", position * 100 / kFullPosition);
+  std::string percent = std::to_string(position * 100 / kFullPosition) + "%";  // "%3d%%"
+  if (percent.size() < 4) percent.insert(0, 4 - percent.size(), ' ');
   return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "] " + percent;
 }
 

@@ -75,9 +75,8 @@ TEST(SpilledBlock, ABlockBeyondTheMemoryLimitLivesInAFileWithoutAName) {
   EXPECT_TRUE(std::filesystem::is_empty(spill));
 
   // Written out from its file inside the kernel: the same bytes.
-  const velmo::CopySource from{range->fd, 0};
   const std::string target = dir.path + "/out.bmp";
-  ASSERT_TRUE(velmo::WriteFileAtomically(target, p, bytes, &from));
+  ASSERT_TRUE(velmo::WriteFileAtomically(target, p, bytes));
   const std::vector<std::uint8_t> got = ReadAll(target);
   ASSERT_EQ(got.size(), bytes);
   EXPECT_EQ(std::memcmp(got.data(), p, bytes), 0);

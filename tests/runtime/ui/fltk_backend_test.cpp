@@ -20,6 +20,7 @@
 #include <functional>
 #include <set>
 
+#include "assets/png_writer.h"
 #include "runtime/ui/icon.h"
 #include "sample_window.h"
 
@@ -305,10 +306,7 @@ TEST_F(FltkWindow, TheProgressBarIsRepaintedAtOnceWithoutRunningTheLoop) {
 
 TEST_F(FltkWindow, ScreenshotShowsTheChineseCaptions) {
   std::vector<std::uint8_t> shot = Screenshot(window_);
-  std::string error;
-  ASSERT_TRUE(velmo::ui::WritePng("mosalin-window.png", window_->w(), window_->h(), 3,
-                                  shot.data(), &error))
-      << error;
+  mosalin_assets::WritePng("mosalin-window.png", window_->w(), window_->h(), 3, shot.data());
   // Glyphs of the start button's caption: dark pixels near the button's middle.
   Fl_Widget* start = W(id::kStart);
   int dark = 0;
@@ -332,7 +330,11 @@ TEST_F(FltkWindow, MessageBoxIsModalAndReturnsWhenClosed) {
     for (int i = 0; i < box->children(); ++i)
       if (const char* l = box->child(i)->label()) seen->labels += std::string(l) + "|";
     std::vector<std::uint8_t> shot = Screenshot(box);
-    velmo::ui::WritePng("mosalin-message.png", box->w(), box->h(), 3, shot.data(), nullptr);
+    try {
+      mosalin_assets::WritePng("mosalin-message.png", box->w(), box->h(), 3, shot.data());
+    } catch (const std::exception&) {
+      // the picture is for a person to look at; the test goes on without it
+    }
     box->hide();
   };
   Fl::add_timeout(0.3, inspect, &seen);

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <string>
 
+#include "assets/png_writer.h"
 #include "runtime/ui/icon.h"
 
 int main(int argc, char** argv) {
@@ -36,9 +38,10 @@ int main(int argc, char** argv) {
     }
     size = static_cast<int>(v);
   }
-  std::string error;
-  if (!velmo::ui::WritePng(argv[1], size, size, 4, velmo::ui::DrawIcon(size).data(), &error)) {
-    std::fprintf(stderr, "mosalin-icon: %s\n", error.c_str());
+  try {
+    mosalin_assets::WritePng(argv[1], size, size, 4, velmo::ui::DrawIcon(size).data());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "mosalin-icon: %s\n", e.what());
     return 1;
   }
   return 0;

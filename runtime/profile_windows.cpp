@@ -1,0 +1,18 @@
+// The profile's memory figures on Windows, which has no spill files.
+#include <windows.h>
+#include <psapi.h>
+
+#include "runtime/profile.h"
+
+namespace velmo {
+
+double PeakResidentMiB() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize / (1024.0 * 1024.0);
+}
+
+std::uint64_t SpilledPeak() { return 0; }
+
+}  // namespace velmo
