@@ -39,15 +39,15 @@ inline constexpr std::uint32_t kFalse = 0;
 
 // Type tags of support-command arguments.
 enum class TypeTag : std::uint32_t {
-  Omitted = 0,
-  Text = 0x80000004,
-  Integer = 0x80000301,
-  Double = 0x80000601,
-  Logical = 0x80000002,
-  Buffer = 0x80000005,
+  kOmitted = 0,
+  kText = 0x80000004,
+  kInteger = 0x80000301,
+  kDouble = 0x80000601,
+  kLogical = 0x80000002,
+  kBuffer = 0x80000005,
   // A control reference: the high half is the 1-based library number (1 =
   // velmo), the low half the control kind (0x1F = common dialog).
-  CommonDialogRef = 0x0001001F,
+  kCommonDialogRef = 0x0001001F,
 };
 
 // One support-command argument: {value low, value high, type tag}. A pointer

@@ -21,21 +21,21 @@ inline constexpr char kEmptyText[] = "";
 
 struct Arg {
   static ArgRecord Text(ConstText t) {
-    return detail::Split(reinterpret_cast<std::uintptr_t>(t ? t : kEmptyText), TypeTag::Text);
+    return detail::Split(reinterpret_cast<std::uintptr_t>(t ? t : kEmptyText), TypeTag::kText);
   }
   static ArgRecord Integer(std::int32_t v) {
-    return {static_cast<std::uint32_t>(v), 0, static_cast<std::uint32_t>(TypeTag::Integer)};
+    return {static_cast<std::uint32_t>(v), 0, static_cast<std::uint32_t>(TypeTag::kInteger)};
   }
   static ArgRecord Double(double d) {
     std::uint64_t bits;
     std::memcpy(&bits, &d, sizeof bits);
-    return detail::Split(bits, TypeTag::Double);
+    return detail::Split(bits, TypeTag::kDouble);
   }
   static ArgRecord Logical(bool b) {
-    return {b ? kTrue : kFalse, 0, static_cast<std::uint32_t>(TypeTag::Logical)};
+    return {b ? kTrue : kFalse, 0, static_cast<std::uint32_t>(TypeTag::kLogical)};
   }
   static ArgRecord Bytes(const BufferHeader* b) {
-    return detail::Split(reinterpret_cast<std::uintptr_t>(b), TypeTag::Buffer);
+    return detail::Split(reinterpret_cast<std::uintptr_t>(b), TypeTag::kBuffer);
   }
   static ArgRecord ControlRef(std::uint32_t window, std::uint32_t control, std::uint32_t tag) {
     return {window, control, tag};

@@ -199,7 +199,7 @@ inline std::uint32_t PaneaLibrary() {
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
 inline std::uint32_t DialogRefTag() {
-  constexpr std::uint32_t at = CellOffset(CellKind::kTypeTag, std::uint32_t(host::TypeTag::CommonDialogRef));
+  constexpr std::uint32_t at = CellOffset(CellKind::kTypeTag, std::uint32_t(host::TypeTag::kCommonDialogRef));
   return static_cast<std::uint32_t>(Link::Cell(at));
 }
 

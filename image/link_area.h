@@ -177,7 +177,7 @@ inline constexpr Cell kPool[] = {
     // the support library of the panea commands
     {CellKind::kLibraryIndex, std::uint32_t(host::Library::Panea)},
     // the type tag of the save dialog's control reference
-    {CellKind::kTypeTag, std::uint32_t(host::TypeTag::CommonDialogRef)},
+    {CellKind::kTypeTag, std::uint32_t(host::TypeTag::kCommonDialogRef)},
 };
 
 inline constexpr std::uint32_t kPoolCells = sizeof(kPool) / sizeof(kPool[0]);

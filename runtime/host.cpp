@@ -7,7 +7,7 @@
 
 #include "host/args.h"
 #include "host/ui.h"
-#include "platform/little_endian.h"
+#include "host/little_endian.h"
 #include "platform/trace.h"
 #include "runtime/native_call.h"
 #include "runtime/system.h"
@@ -72,7 +72,7 @@ const char* TextArg(std::uint32_t argc, const ArgRecord* args, std::uint32_t i) 
 
 std::int64_t IntArg(std::uint32_t argc, const ArgRecord* args, std::uint32_t i) {
   if (i >= argc || host::IsOmitted(args[i])) return 0;
-  if (args[i].tag == static_cast<std::uint32_t>(host::TypeTag::Double))
+  if (args[i].tag == static_cast<std::uint32_t>(host::TypeTag::kDouble))
     return static_cast<std::int64_t>(host::AsDouble(args[i]));
   return static_cast<std::int32_t>(args[i].low);
 }
@@ -147,7 +147,7 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
     std::uint32_t at = image::FixupOffset(entry);
     if (at > codeSize_ || codeSize_ - at < sizeof(Word))
       return fail("damaged program image: fixup at code offset " + Hex(at) + " leaves the code");
-    std::uint32_t stored = platform::Le32(code_ + at);
+    std::uint32_t stored = host::Le32(code_ + at);
     Word value = 0;
     switch (image::FixupTypeOf(entry)) {
       case 0:
@@ -180,11 +180,11 @@ bool Host::Load(std::uint8_t* image, std::string* error) {
 
   // Identifiers keep their values; check that they name what exists.
   for (std::uint32_t at : parsed_.idGroups[1]) {
-    if (at + 4 > codeSize_ || platform::Le32(code_ + at) >= parsed_.nativeCalls.size())
+    if (at + 4 > codeSize_ || host::Le32(code_ + at) >= parsed_.nativeCalls.size())
       return fail("damaged program image: native-call index at code offset " + Hex(at) + " is out of range");
   }
   for (std::uint32_t at : parsed_.idGroups[2]) {
-    if (at + 4 > codeSize_ || platform::Le32(code_ + at) >= parsed_.libraries.size())
+    if (at + 4 > codeSize_ || host::Le32(code_ + at) >= parsed_.libraries.size())
       return fail("damaged program image: library index at code offset " + Hex(at) + " is out of range");
   }
 
@@ -339,9 +339,9 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
                                     OptionalIntArg(argc, args, 2), LogicalArg(argc, args, 3)));
     case Core::ToText: {
       std::string s;
-      if (argc >= 1 && args[0].tag == static_cast<std::uint32_t>(host::TypeTag::Double))
+      if (argc >= 1 && args[0].tag == static_cast<std::uint32_t>(host::TypeTag::kDouble))
         s = ToText(host::AsDouble(args[0]));
-      else if (argc >= 1 && args[0].tag == static_cast<std::uint32_t>(host::TypeTag::Text))
+      else if (argc >= 1 && args[0].tag == static_cast<std::uint32_t>(host::TypeTag::kText))
         s = TextArg(argc, args, 0);
       else
         s = ToText(static_cast<std::int64_t>(IntArg(argc, args, 0)));
@@ -351,7 +351,7 @@ Word Host::CallCoreCommand(std::uint32_t command, std::uint32_t argc, const ArgR
       // A count: its 32 bits are read unsigned, so that a picture of 2 GiB or
       // more (whose size no longer fits a signed integer) still gets its buffer.
       std::uint32_t size = 0;
-      if (argc >= 1 && args[0].tag == static_cast<std::uint32_t>(host::TypeTag::Double)) {
+      if (argc >= 1 && args[0].tag == static_cast<std::uint32_t>(host::TypeTag::kDouble)) {
         double d = host::AsDouble(args[0]);
         size = d > 0 && d < 4294967296.0 ? static_cast<std::uint32_t>(d) : 0;
       } else if (argc >= 1) {

@@ -12,12 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "host/little_endian.h"
+
 namespace image {
 
-inline std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-         static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
+inline std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) { return host::Le32(&b[at]); }
 
 inline void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));

@@ -17,12 +17,12 @@
 
 #include "platform/graphics/dib.h"
 #include "platform/graphics/picture.h"
-#include "platform/little_endian.h"
+#include "host/little_endian.h"
 
 namespace graphics {
 namespace dib {
-using platform::Le16;
-using platform::Le32;
+using host::Le16;
+using host::Le32;
 
 GpStatus ReadLayout(std::span<const std::uint8_t> f, std::size_t headerAt, Layout& l) {
   if (f.size() < headerAt + 12) return Failed(Gdiplus::GenericError, "DIB: the file ends inside the header");
@@ -188,7 +188,7 @@ GpStatus DecodeBmp(std::span<const std::uint8_t> file, Picture& out) {
   // data starts.
   Layout l;
   if (GpStatus s = dib::ReadLayout(file, 14, l); s != Gdiplus::Ok) return s;
-  l.pixelOffset = platform::Le32(&file[10]);
+  l.pixelOffset = host::Le32(&file[10]);
   if (l.pixelOffset > file.size()) {
     NoteTruncated();
     return Failed(Gdiplus::GenericError, "BMP: the pixel data starts past the end of the file");

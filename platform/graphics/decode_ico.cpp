@@ -43,7 +43,7 @@
 
 #include "platform/graphics/dib.h"
 #include "platform/graphics/picture.h"
-#include "platform/little_endian.h"
+#include "host/little_endian.h"
 
 namespace graphics {
 namespace {
@@ -51,8 +51,8 @@ namespace {
 constexpr std::size_t kDirectorySize = 6, kEntrySize = 16;
 constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-using platform::Le16;
-using platform::Le32;
+using host::Le16;
+using host::Le32;
 
 GpStatus DecodeDibEntry(std::span<const std::uint8_t> d, Picture& out) {
   dib::Layout l;

@@ -39,7 +39,7 @@
 namespace graphics {
 namespace {
 
-enum class Kind { ScreenDc, MemoryDc, Bitmap };
+enum class Kind { kScreenDc, kMemoryDc, kBitmap };
 
 struct GdiObject {
   Kind kind;
@@ -54,14 +54,14 @@ struct GdiObject {
   GdiObject(const GdiObject&) = delete;
   GdiObject& operator=(const GdiObject&) = delete;
   ~GdiObject() {
-    if (kind != Kind::Bitmap) return;
+    if (kind != Kind::kBitmap) return;
     const std::size_t bytes = surface.stride * std::size_t(surface.height);
     if (bytes >= graphics::kBigBlockBytes)
       graphics::UnmapBigBlock(surface.bits, bytes);
     else
       std::free(surface.bits);
   }
-  bool IsDc() const { return kind != Kind::Bitmap; }
+  bool IsDc() const { return kind != Kind::kBitmap; }
 };
 
 constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFu;
@@ -79,7 +79,7 @@ struct State {
   HBITMAP stockBitmap = 0;
 
   State() {
-    auto stock = std::make_unique<GdiObject>(Kind::Bitmap);
+    auto stock = std::make_unique<GdiObject>(Kind::kBitmap);
     stock->stock = true;
     stock->surface = {static_cast<std::uint8_t*>(std::calloc(1, 4)), 1, 1, 1, 4};
     stockBitmap = table.Add(std::move(stock));
@@ -95,7 +95,7 @@ GdiObject* Get(HGDIOBJ h) { return S().table.Get(h); }
 
 GdiObject* GetBitmap(HGDIOBJ h) {
   GdiObject* o = Get(h);
-  return o && o->kind == Kind::Bitmap ? o : nullptr;
+  return o && o->kind == Kind::kBitmap ? o : nullptr;
 }
 
 GdiObject* GetDc(HDC h) {
@@ -105,35 +105,35 @@ GdiObject* GetDc(HDC h) {
 
 // --- Pixel format conversion for GetDIBits --------------------------------
 
-enum class DibFormat { Mono, Rgb555, Rgb565, Bgr24, Bgrx32, Invalid };
+enum class DibFormat { kMono, kRgb555, kRgb565, kBgr24, kBgrx32, kInvalid };
 
 DibFormat FormatOf(const BITMAPINFOHEADER& h) {
   switch (h.biBitCount) {
     case 1:
-      return h.biCompression == BI_RGB ? DibFormat::Mono : DibFormat::Invalid;
+      return h.biCompression == BI_RGB ? DibFormat::kMono : DibFormat::kInvalid;
     case 16:
-      if (h.biCompression == BI_RGB) return DibFormat::Rgb555;
-      return h.biCompression == BI_BITFIELDS ? DibFormat::Rgb565 : DibFormat::Invalid;
+      if (h.biCompression == BI_RGB) return DibFormat::kRgb555;
+      return h.biCompression == BI_BITFIELDS ? DibFormat::kRgb565 : DibFormat::kInvalid;
     case 24:
-      return h.biCompression == BI_RGB ? DibFormat::Bgr24 : DibFormat::Invalid;
+      return h.biCompression == BI_RGB ? DibFormat::kBgr24 : DibFormat::kInvalid;
     case 32:
-      return h.biCompression == BI_RGB || h.biCompression == BI_BITFIELDS ? DibFormat::Bgrx32
-                                                                         : DibFormat::Invalid;
+      return h.biCompression == BI_RGB || h.biCompression == BI_BITFIELDS ? DibFormat::kBgrx32
+                                                                         : DibFormat::kInvalid;
     default:
-      return DibFormat::Invalid;
+      return DibFormat::kInvalid;
   }
 }
 
 // The colour table or masks a format carries after the header.
 void WriteColourTable(BITMAPINFO* info, DibFormat format) {
   std::uint8_t* at = reinterpret_cast<std::uint8_t*>(info) + info->bmiHeader.biSize;
-  if (format == DibFormat::Mono) {
+  if (format == DibFormat::kMono) {
     const std::uint8_t table[8] = {0, 0, 0, 0, 255, 255, 255, 0};
     std::memcpy(at, table, sizeof table);
   } else if (info->bmiHeader.biCompression == BI_BITFIELDS) {
     const DWORD masks565[3] = {0xF800, 0x07E0, 0x001F};
     const DWORD masks888[3] = {0xFF0000, 0x00FF00, 0x0000FF};
-    std::memcpy(at, format == DibFormat::Rgb565 ? masks565 : masks888, 12);
+    std::memcpy(at, format == DibFormat::kRgb565 ? masks565 : masks888, 12);
   }
 }
 
@@ -152,11 +152,11 @@ void ConvertRow(const std::uint8_t* bgrx, std::int32_t n, DibFormat format, std:
                 std::size_t rowBytes) {
   std::size_t used = 0;
   switch (format) {
-    case DibFormat::Bgrx32:
+    case DibFormat::kBgrx32:
       std::memcpy(out, bgrx, std::size_t(n) * 4);
       used = std::size_t(n) * 4;
       break;
-    case DibFormat::Bgr24:
+    case DibFormat::kBgr24:
       for (std::int32_t x = 0; x < n; ++x) {
         out[3 * x] = bgrx[4 * x];
         out[3 * x + 1] = bgrx[4 * x + 1];
@@ -164,18 +164,18 @@ void ConvertRow(const std::uint8_t* bgrx, std::int32_t n, DibFormat format, std:
       }
       used = std::size_t(n) * 3;
       break;
-    case DibFormat::Rgb555:
-    case DibFormat::Rgb565:
+    case DibFormat::kRgb555:
+    case DibFormat::kRgb565:
       for (std::int32_t x = 0; x < n; ++x) {
         const unsigned b = bgrx[4 * x], g = bgrx[4 * x + 1], r = bgrx[4 * x + 2];
-        const unsigned v = format == DibFormat::Rgb555 ? (r >> 3) << 10 | (g >> 3) << 5 | b >> 3
+        const unsigned v = format == DibFormat::kRgb555 ? (r >> 3) << 10 | (g >> 3) << 5 | b >> 3
                                                        : (r >> 3) << 11 | (g >> 2) << 5 | b >> 3;
         out[2 * x] = static_cast<std::uint8_t>(v);
         out[2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
       }
       used = std::size_t(n) * 2;
       break;
-    case DibFormat::Mono: {
+    case DibFormat::kMono: {
       used = (std::size_t(n) + 7) / 8;
       std::memset(out, 0, used);
       for (std::int32_t x = 0; x < n; ++x)
@@ -183,7 +183,7 @@ void ConvertRow(const std::uint8_t* bgrx, std::int32_t n, DibFormat format, std:
           out[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
       break;
     }
-    case DibFormat::Invalid:
+    case DibFormat::kInvalid:
       break;
   }
   if (used < rowBytes) std::memset(out + used, 0, rowBytes - used);
@@ -207,7 +207,7 @@ int FetchLines(const GdiObject& bm, UINT start, UINT lines, std::uint8_t* bits,
                BITMAPINFO* info) {
   BITMAPINFOHEADER& h = info->bmiHeader;
   const DibFormat format = FormatOf(h);
-  if (format == DibFormat::Invalid || h.biWidth <= 0 || h.biHeight == 0) return 0;
+  if (format == DibFormat::kInvalid || h.biWidth <= 0 || h.biHeight == 0) return 0;
   const std::int64_t dibWidth = h.biWidth;
   const std::int64_t dibHeight = h.biHeight < 0 ? -std::int64_t(h.biHeight) : h.biHeight;
   const bool topDown = h.biHeight < 0;
@@ -257,7 +257,7 @@ bool SurfaceOfBitmap(HBITMAP bitmap, Surface* out) {
 
 bool SurfaceOfDc(HDC dc, Surface* out) {
   const GdiObject* d = GetDc(dc);
-  return d && d->kind == Kind::MemoryDc && SurfaceOfBitmap(d->selected, out);
+  return d && d->kind == Kind::kMemoryDc && SurfaceOfBitmap(d->selected, out);
 }
 
 bool IsLiveDc(HDC dc) { return GetDc(dc) != nullptr; }
@@ -271,13 +271,13 @@ extern "C" {
 HDC GetDC(HWND window) {
   std::lock_guard lock(GdiLock());
   if (window) return 0;
-  return S().table.Add(std::make_unique<GdiObject>(Kind::ScreenDc));
+  return S().table.Add(std::make_unique<GdiObject>(Kind::kScreenDc));
 }
 
 int ReleaseDC(HWND window, HDC dc) {
   std::lock_guard lock(GdiLock());
   const GdiObject* d = GetDc(dc);
-  if (window || !d || d->kind != Kind::ScreenDc) return 0;
+  if (window || !d || d->kind != Kind::kScreenDc) return 0;
   S().table.Remove(dc);
   return 1;
 }
@@ -285,7 +285,7 @@ int ReleaseDC(HWND window, HDC dc) {
 HDC CreateCompatibleDC(HDC dc) {
   std::lock_guard lock(GdiLock());
   if (dc != 0 && !GetDc(dc)) return 0;
-  auto memory = std::make_unique<GdiObject>(Kind::MemoryDc);
+  auto memory = std::make_unique<GdiObject>(Kind::kMemoryDc);
   memory->selected = S().stockBitmap;
   return S().table.Add(std::move(memory));
 }
@@ -293,7 +293,7 @@ HDC CreateCompatibleDC(HDC dc) {
 BOOL DeleteDC(HDC dc) {
   std::lock_guard lock(GdiLock());
   const GdiObject* d = GetDc(dc);
-  if (!d || d->kind != Kind::MemoryDc) return FALSE;
+  if (!d || d->kind != Kind::kMemoryDc) return FALSE;
   if (GdiObject* bm = GetBitmap(d->selected); bm && !bm->stock) bm->selectedInto = 0;
   S().table.Remove(dc);
   return TRUE;
@@ -305,7 +305,7 @@ HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
   if (!d || width < 0 || height < 0) return 0;
   if (width == 0 || height == 0) return S().stockBitmap;
   int depth = 32;
-  if (d->kind == Kind::MemoryDc) {
+  if (d->kind == Kind::kMemoryDc) {
     const GdiObject* current = GetBitmap(d->selected);
     depth = current ? current->surface.bitsPerPixel : 1;
   }
@@ -317,7 +317,7 @@ HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
   auto* pixels = static_cast<std::uint8_t*>(bytes >= graphics::kBigBlockBytes ? graphics::MapBigBlock(bytes)
                                                                              : std::calloc(bytes, 1));
   if (!pixels) return 0;
-  auto bm = std::make_unique<GdiObject>(Kind::Bitmap);
+  auto bm = std::make_unique<GdiObject>(Kind::kBitmap);
   bm->surface = {pixels, width, height, depth, std::size_t(stride)};
   return S().table.Add(std::move(bm));
 }
@@ -326,7 +326,7 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
   std::lock_guard lock(GdiLock());
   GdiObject* d = GetDc(dc);
   GdiObject* bm = GetBitmap(object);
-  if (!d || d->kind != Kind::MemoryDc || !bm) return 0;
+  if (!d || d->kind != Kind::kMemoryDc || !bm) return 0;
   if (d->selected == object) return object;
   if (!bm->stock && bm->selectedInto != 0) return 0;
   const HBITMAP previous = d->selected;
