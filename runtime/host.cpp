@@ -453,6 +453,9 @@ void Host::WriteProperty(std::uint32_t, std::uint32_t control, std::uint32_t pro
 }
 
 void Host::Free(void* block) {
+  // A large block is about to go: the memory in use now may be the merge's
+  // most (the bitmap, its fetched rows and the joined bytes all held).
+  if (profile_.on() && heap_.IsMapped(block)) profile_.SampleMemory();
   if (heap_.Free(block) == BlockHeap::FreeResult::kUnknown)
     platform::Trace("Free of a block the host did not hand out (ignored)");
 }

@@ -59,6 +59,12 @@ BlockHeap::FreeResult BlockHeap::Free(void* block) {
   return FreeResult::kFreed;
 }
 
+bool BlockHeap::IsMapped(const void* block) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = live_.find(const_cast<void*>(block));
+  return it != live_.end() && it->second != 0;
+}
+
 std::size_t BlockHeap::LiveBlocks() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return live_.size();

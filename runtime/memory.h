@@ -38,6 +38,8 @@ class BlockHeap {
   FreeResult Free(void* block);
 
   std::size_t LiveBlocks() const;
+  // Whether `block` is a live block with a mapping of its own (a MiB or more).
+  bool IsMapped(const void* block) const;
   // Releases every block still live (at the end of the program).
   void ReleaseAll();
 

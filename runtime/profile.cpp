@@ -1,5 +1,6 @@
 #include "runtime/profile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -43,7 +44,12 @@ void Profile::ProgressWritten() {
   if (on_) lastProgress_ = Now();
 }
 
+void Profile::SampleMemory() {
+  if (on_) memory_ = std::max(memory_, MemoryInUseMiB());
+}
+
 void Profile::AddWrite(double start, double seconds) {
+  SampleMemory();  // the bitmap and the file's bytes are both held now
   if (lastProgress_ >= 0) export_ += start - lastProgress_;
   write_ += seconds;
   lastProgress_ = -1;
@@ -53,9 +59,9 @@ void Profile::Report() const {
   if (!on_) return;
   std::fprintf(stderr,
                "velmo: profile: decode %.3f s (%llu loads), draw %.3f s, export %.3f s, write %.3f s, "
-               "peak %.1f MiB, spilled %.1f MiB\n",
+               "peak %.1f MiB, memory %.1f MiB, spilled %.1f MiB\n",
                decode_, static_cast<unsigned long long>(loads_), draw_, export_, write_, PeakResidentMiB(),
-               SpilledPeak() / (1024.0 * 1024.0));
+               std::max(memory_, MemoryInUseMiB()), SpilledPeak() / (1024.0 * 1024.0));
 }
 
 }  // namespace velmo
