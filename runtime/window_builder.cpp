@@ -1,18 +1,12 @@
 #include "runtime/window_builder.h"
 
 #include <map>
-#include <sstream>
 
 #include "host/ui.h"
+#include "image/format/byte_io.h"
 
 namespace velmo {
 namespace {
-
-std::string Hex(std::uint32_t v) {
-  std::ostringstream s;
-  s << "0x" << std::hex << std::uppercase << v;
-  return s.str();
-}
 
 ControlLayout FromRecord(const image::FormRecord& r) {
   ControlLayout c;
@@ -44,7 +38,7 @@ std::optional<WindowLayout> BuildWindowLayout(const image::Form& form, std::uint
     return std::nullopt;
   };
   if (form.windowId != windowId)
-    return fail("the form describes window " + Hex(form.windowId) + ", not " + Hex(windowId));
+    return fail("the form describes window " + image::Hex(form.windowId) + ", not " + image::Hex(windowId));
   if (form.records.empty() || form.records[0].kind != host::kKindWindow)
     return fail("the form's first record is not the window's own");
 
@@ -58,7 +52,7 @@ std::optional<WindowLayout> BuildWindowLayout(const image::Form& form, std::uint
   for (std::size_t i = 1; i < form.records.size(); ++i) {
     spec.controls.push_back(FromRecord(form.records[i]));
     if (!index.emplace(form.records[i].id, spec.controls.size() - 1).second)
-      return fail("control " + Hex(form.records[i].id) + " appears twice in the form");
+      return fail("control " + image::Hex(form.records[i].id) + " appears twice in the form");
   }
 
   // Resolve positions over the whole table: a group box's children stand
@@ -70,9 +64,10 @@ std::optional<WindowLayout> BuildWindowLayout(const image::Form& form, std::uint
     while (parent != 0) {
       auto it = index.find(parent);
       if (it == index.end())
-        return fail("control " + Hex(c.id) + " names parent " + Hex(parent) +
+        return fail("control " + image::Hex(c.id) + " names parent " + image::Hex(parent) +
                     ", which is not a control of the form");
-      if (++steps > spec.controls.size()) return fail("the parents of control " + Hex(c.id) + " form a cycle");
+      if (++steps > spec.controls.size())
+        return fail("the parents of control " + image::Hex(c.id) + " form a cycle");
       const ControlLayout& p = spec.controls[it->second];
       x += p.left;
       y += p.top;

@@ -10,12 +10,14 @@
 #include <fstream>
 
 #include "platform/graphics/picture.h"
+#include "tests/platform/graphics/decoding.h"
 #include "tests/platform/graphics/pictures.h"
 #include "tests/reliability/merge_support.h"
 #include "tests/support/run_program.h"
 
 namespace fs = std::filesystem;
 using graphics_test::Bytes;
+using graphics_test::PeakRssKiB;
 
 namespace {
 
@@ -101,12 +103,6 @@ std::vector<Bomb> Bombs() {
   bombs.push_back({"GIF with a screen of 65535 x 65535",
                    graphics_test::MakeGif(65535, 65535, 0, 0, 2, 2, Bytes{0, 1, 1, 0}, palette, -1, false)});
   return bombs;
-}
-
-long PeakRssKiB() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
 }
 
 TEST(DecompressionBombs, EachFailsWithAStatusAndWithoutALargeAllocation) {

@@ -4,7 +4,6 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include "platform/graphics/gdi.h"
 #include "runtime/host.h"
 #include "runtime/ui/scripted_backend.h"
+#include "tests/runtime/scratch_dir.h"
 
 namespace fs = std::filesystem;
 using host::Word;
@@ -71,13 +71,6 @@ Word CellAt(std::uint32_t codeOffset) {
   Word w;
   std::memcpy(&w, HostInspector(LoadedHost()).codeBase() + codeOffset, sizeof w);
   return w;
-}
-
-std::string TempDir(const std::string& name) {
-  fs::path p = fs::temp_directory_path() / ("mosalin-host-" + std::to_string(getpid()) + "-" + name);
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p.string();
 }
 
 std::string Windows(const std::string& posix) {
@@ -238,7 +231,8 @@ TEST(SupportCommands, TextCommandsReturnFreshBlocks) {
 TEST(SupportCommands, WriteBytesReplacesOnlyWhenComplete) {
   LoadedHost();
   host::Services svc = image::Svc();
-  std::string dir = TempDir("write");
+  velmo::testing::ScratchDir scratch;
+  const std::string& dir = scratch.path();
   std::string target = dir + "/out.bmp";
   { std::ofstream(target) << "old"; }
   host::Buffer b = svc.ZeroBytes(5);
@@ -263,7 +257,8 @@ TEST(SupportCommands, WriteBytesReplacesOnlyWhenComplete) {
 TEST(DirectorySearch, WindowsPatternsOrderAndTheHandleRule) {
   LoadedHost();
   host::Services svc = image::Svc();
-  std::string dir = TempDir("find");
+  velmo::testing::ScratchDir scratch;
+  const std::string& dir = scratch.path();
   for (const char* d : {"b", "A", "_x", "c"}) fs::create_directory(dir + "/" + d);
   { std::ofstream(dir + "/file.png") << "x"; }
   Word handle = 0;

@@ -22,6 +22,7 @@ using graphics_test::Bytes;
 using graphics_test::Decode;
 using graphics_test::MakeTiff;
 using graphics_test::MustDecode;
+using graphics_test::PeakRssKiB;
 using graphics_test::TiffLayout;
 using graphics_test::TiffSamples;
 using Rgba = std::array<int, 4>;
@@ -56,12 +57,6 @@ std::vector<TiffLayout> Arrangements(TiffLayout l) {
   out[1].rowsPerStrip = 5, out[1].bigEndian = true;
   out[2].tileWidth = out[2].tileLength = 16;
   return out;
-}
-
-long PeakRssKiB() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
 }
 
 TEST(DecodeTiff, EveryKindDepthAndSampleLayout) {

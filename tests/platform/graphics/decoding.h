@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <cstring>
@@ -32,6 +33,14 @@ inline graphics::Picture MustDecode(const Bytes& file) {
     throw std::runtime_error("status " + std::to_string(s));
   }
   return p;
+}
+
+// The process's largest resident size so far, in KiB: what a decode
+// allocated shows in its growth.
+inline long PeakRssKiB() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
 }
 
 }  // namespace graphics_test
