@@ -37,15 +37,29 @@ std::uintptr_t PageSize() {
   return size;
 }
 
-struct SpillBlock {
+// Where a block's pages live.
+enum class Backing {
+  kAnonymous,  // fresh anonymous memory
+  kMemory,     // a memfd, mapped shared: memory that can be mapped again
+  kSpilled,    // an unnamed spill file, mapped shared
+};
+
+struct Block {
   std::size_t bytes;
-  int fd;
+  Backing backing;
+  int fd = -1;  // kMemory and kSpilled
+  // Pages of it have been mapped from elsewhere (MapCopy's target), so a
+  // spilled block's file no longer holds all of its bytes.
+  bool remapped = false;
+  // Mapped privately since MapCopy shared it: its file no longer follows it.
+  bool frozen = false;
 };
 
 struct SpillState {
   std::mutex mutex;
-  std::map<std::uintptr_t, SpillBlock> blocks;  // by address
+  std::map<std::uintptr_t, Block> blocks;  // every live block, by address
   SpillFigures figures;
+  std::uint64_t memoryBytes = 0;  // live kMemory blocks
   bool warnedInMemory = false;
 };
 
@@ -97,13 +111,16 @@ std::optional<std::uint64_t> StatValue(const std::string& path, const std::strin
 
 std::uint64_t Less(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 0; }
 
-// The process's anonymous resident memory (resident less shared, file-backed
-// pages).
+// The memory the process holds that only swap could take from it: its
+// anonymous resident pages (resident less shared, file-backed pages) and its
+// memfd blocks, whose pages the kernel counts as shared though they are
+// memory like any other.
 std::uint64_t AnonymousResident() {
   std::ifstream in("/proc/self/statm");
   std::uint64_t size = 0, resident = 0, shared = 0;
   in >> size >> resident >> shared;
-  return Less(resident, shared) * PageSize();
+  std::lock_guard lock(S().mutex);
+  return Less(resident, shared) * PageSize() + S().memoryBytes;
 }
 
 // cgroup v2: the tightest memory.max of the process's cgroup and its
@@ -115,7 +132,10 @@ std::uint64_t CgroupV2Headroom(const std::string& path) {
     const std::optional<std::uint64_t> max = ParseNumber(ReadFirstLine(dir + "/memory.max"));
     const std::optional<std::uint64_t> current = ParseNumber(ReadFirstLine(dir + "/memory.current"));
     if (max && current) {
-      const std::uint64_t file = StatValue(dir + "/memory.stat", "file").value_or(0);
+      // Shared memory (memfd, tmpfs) is counted as file cache, but the
+      // kernel cannot drop it.
+      const std::uint64_t file = Less(StatValue(dir + "/memory.stat", "file").value_or(0),
+                                      StatValue(dir + "/memory.stat", "shmem").value_or(0));
       headroom = std::min(headroom, Less(*max, Less(*current, file)));
     }
     dir.erase(dir.rfind('/'));
@@ -124,7 +144,8 @@ std::uint64_t CgroupV2Headroom(const std::string& path) {
 }
 
 // cgroup v1: the hierarchical limit of the memory controller, less the
-// usage beyond the file cache.
+// usage beyond the file cache (its file lists hold no shared memory: that
+// is on the anonymous lists).
 std::uint64_t CgroupV1Headroom(const std::string& path) {
   const std::string dir = "/sys/fs/cgroup/memory" + (path == "/" ? std::string() : path);
   const std::string stat = dir + "/memory.stat";
@@ -242,6 +263,21 @@ bool FaultIn(std::uintptr_t first, std::uintptr_t end) {
   return lower && upper;
 }
 
+std::uintptr_t PageEnd(std::uintptr_t at) { return (at + PageSize() - 1) / PageSize() * PageSize(); }
+
+void* Register(void* p, Block block) {
+  SpillState& s = S();
+  std::lock_guard lock(s.mutex);
+  if (block.backing == Backing::kSpilled) {
+    s.figures.now += block.bytes;
+    s.figures.peak = std::max(s.figures.peak, s.figures.now);
+  } else if (block.backing == Backing::kMemory) {
+    s.memoryBytes += block.bytes;
+  }
+  s.blocks[reinterpret_cast<std::uintptr_t>(p)] = block;
+  return p;
+}
+
 void* MapAnonymous(std::size_t bytes, std::size_t lead) {
   const std::uintptr_t page = PageSize();
   // Room to slide the block to the wanted alignment; the slack is unmapped.
@@ -251,30 +287,57 @@ void* MapAnonymous(std::size_t bytes, std::size_t lead) {
   const auto base = reinterpret_cast<std::uintptr_t>(raw);
   const std::uintptr_t block = (base + lead + kHuge - 1) / kHuge * kHuge - lead;
   const std::uintptr_t first = block / page * page;
-  const std::uintptr_t end = (block + bytes + page - 1) / page * page;
+  const std::uintptr_t end = PageEnd(block + bytes);
   if (first > base) munmap(raw, first - base);
   if (base + length > end) munmap(reinterpret_cast<void*>(end), base + length - end);
   if (!FaultIn(first, end)) {
     // An older kernel: the pages fault in as they are first touched.
     for (std::uintptr_t p = first; p < end; p += page) *reinterpret_cast<volatile char*>(p) = 0;
   }
-  return reinterpret_cast<void*>(block);
+  return Register(reinterpret_cast<void*>(block), {bytes, Backing::kAnonymous});
 }
 
-void* MapSpilled(std::size_t bytes) {
-  const int fd = OpenSpillFile(bytes);
-  if (fd < 0) return nullptr;
+// Maps all of file `fd` shared; the block takes the descriptor, also on failure.
+void* MapFile(int fd, std::size_t bytes, Backing backing) {
   void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (p == MAP_FAILED) {
     close(fd);
     return nullptr;
   }
-  SpillState& s = S();
-  std::lock_guard lock(s.mutex);
-  s.blocks[reinterpret_cast<std::uintptr_t>(p)] = {bytes, fd};
-  s.figures.now += bytes;
-  s.figures.peak = std::max(s.figures.peak, s.figures.now);
+  return Register(p, {bytes, backing, fd});
+}
+
+// Memory held by a memfd, faulted in as anonymous blocks are.
+void* MapMemory(std::size_t bytes) {
+  const int fd = memfd_create("mosalin-bitmap", MFD_CLOEXEC);
+  if (fd < 0) return nullptr;
+  if (ftruncate(fd, static_cast<off_t>(PageEnd(bytes))) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  void* p = MapFile(fd, bytes, Backing::kMemory);
+  if (!p) return nullptr;
+  const auto at = reinterpret_cast<std::uintptr_t>(p);
+  if (!FaultIn(at, PageEnd(at + bytes))) {
+    for (std::uintptr_t q = at; q < at + bytes; q += PageSize()) *reinterpret_cast<volatile char*>(q) = 0;
+  }
   return p;
+}
+
+void* MapSpilled(std::size_t bytes) {
+  const int fd = OpenSpillFile(bytes);
+  return fd < 0 ? nullptr : MapFile(fd, bytes, Backing::kSpilled);
+}
+
+// The block that holds [at, at + size), lock held.
+Block* Holding(std::uintptr_t at, std::size_t size, std::uintptr_t* start) {
+  auto& blocks = S().blocks;
+  auto it = blocks.upper_bound(at);
+  if (it == blocks.begin()) return nullptr;
+  --it;
+  if (at - it->first > it->second.bytes || size > it->second.bytes - (at - it->first)) return nullptr;
+  *start = it->first;
+  return &it->second;
 }
 
 }  // namespace
@@ -313,36 +376,80 @@ void* MapBigBlock(std::size_t bytes, std::size_t lead) {
   return nullptr;
 }
 
+void* MapShareableBlock(std::size_t bytes) {
+  if (bytes == 0 || bytes > SIZE_MAX - 2 * kHuge) return nullptr;
+  const std::uint64_t headroom = MemoryHeadroom();
+  if (bytes <= headroom / 2) {
+    if (void* p = MapMemory(bytes)) return p;
+    return MapAnonymous(bytes, 0);  // no memfd to be had: a block that is only copied
+  }
+  if (void* spilled = MapSpilled(bytes)) return spilled;
+  if (bytes <= Less(headroom, kReserve)) {
+    if (void* p = MapMemory(bytes)) return p;
+    return MapAnonymous(bytes, 0);
+  }
+  return nullptr;
+}
+
+bool MapCopy(const void* source, void* target, std::size_t bytes) {
+  const auto from = reinterpret_cast<std::uintptr_t>(source), to = reinterpret_cast<std::uintptr_t>(target);
+  if (bytes == 0 || to % PageSize() != 0) return false;
+  std::lock_guard lock(S().mutex);
+  std::uintptr_t sourceStart = 0, targetStart = 0;
+  Block* src = Holding(from, bytes, &sourceStart);
+  if (!src || sourceStart != from || src->frozen || src->fd < 0) return false;
+  // Every page the copy maps must be the target block's own: its last page
+  // may hold nothing of anyone else.
+  const std::size_t length = PageEnd(bytes);
+  Block* dst = Holding(to, bytes, &targetStart);
+  if (!dst || dst->backing == Backing::kMemory || dst->fd == src->fd ||
+      to + length > PageEnd(targetStart + dst->bytes))
+    return false;
+  // Both sides become private mappings of the file, which from now on holds
+  // what the block held at this moment: a write to either goes to that
+  // side's own copy of the page and is never seen by the other.
+  if (mmap(target, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, src->fd, 0) == MAP_FAILED)
+    return false;  // the target's old mapping is left as it was
+  if (mmap(const_cast<void*>(source), PageEnd(src->bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED,
+           src->fd, 0) == MAP_FAILED) {
+    // The source stays shared, so the copy would see its later writes. The
+    // target's old mapping is gone; writing every page of the new one gives
+    // it pages of its own.
+    std::memcpy(target, source, bytes);
+  } else {
+    src->frozen = true;
+  }
+  dst->remapped = true;
+  return true;
+}
+
 void UnmapBigBlock(void* block, std::size_t bytes) {
   if (!block) return;
   SpillState& s = S();
+  const auto at = reinterpret_cast<std::uintptr_t>(block);
+  Block b{bytes, Backing::kAnonymous};
   {
     std::lock_guard lock(s.mutex);
-    auto it = s.blocks.find(reinterpret_cast<std::uintptr_t>(block));
+    auto it = s.blocks.find(at);
     if (it != s.blocks.end()) {
-      munmap(block, it->second.bytes);
-      close(it->second.fd);  // the file goes with its last reference
-      s.figures.now -= it->second.bytes;
+      b = it->second;
+      if (b.backing == Backing::kSpilled) s.figures.now -= b.bytes;
+      if (b.backing == Backing::kMemory) s.memoryBytes -= b.bytes;
       s.blocks.erase(it);
-      return;
     }
   }
-  const std::uintptr_t page = PageSize();
-  const auto at = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t first = at / page * page;
-  const std::uintptr_t end = (at + bytes + page - 1) / page * page;
-  munmap(reinterpret_cast<void*>(first), end - first);
+  const std::uintptr_t first = at / PageSize() * PageSize();
+  munmap(reinterpret_cast<void*>(first), PageEnd(at + b.bytes) - first);
+  if (b.fd >= 0) close(b.fd);  // the file goes with its last mapping
 }
 
 std::optional<SpilledRange> FindSpilled(const void* data, std::size_t size) {
-  SpillState& s = S();
-  std::lock_guard lock(s.mutex);
+  std::lock_guard lock(S().mutex);
   const auto at = reinterpret_cast<std::uintptr_t>(data);
-  auto it = s.blocks.upper_bound(at);
-  if (it == s.blocks.begin()) return std::nullopt;
-  --it;
-  if (at - it->first > it->second.bytes || size > it->second.bytes - (at - it->first)) return std::nullopt;
-  return SpilledRange{it->second.fd, at - it->first};
+  std::uintptr_t start = 0;
+  const Block* b = Holding(at, size, &start);
+  if (!b || b->backing != Backing::kSpilled || b->remapped || b->frozen) return std::nullopt;
+  return SpilledRange{b->fd, at - start};
 }
 
 SpillFigures Spilled() {

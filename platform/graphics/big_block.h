@@ -15,6 +15,11 @@
 // cannot take the block, it is anonymous memory after all if it fits in the
 // headroom at all, and otherwise there is no block.
 //
+// A shareable block (a bitmap's pixels) is the same, except that its memory
+// is a memfd rather than anonymous: both it and the spill file can be mapped
+// a second time, so a copy of the whole block can share its pages (MapCopy)
+// until either side writes them.
+//
 // The spill directory is $MOSALIN_SPILL_DIR, or
 // ${XDG_CACHE_HOME:-$HOME/.cache}/mosalin (made when first needed). A
 // directory on a file system that lives in memory (tmpfs, ramfs) is never
@@ -37,7 +42,24 @@ namespace graphics {
 // from its spill file (FindSpilled).
 void* MapBigBlock(std::size_t bytes, std::size_t lead = 0);
 
-// Releases a block from MapBigBlock; `bytes` as it was asked for.
+// A zeroed block of `bytes` whose pages a file holds, so that MapCopy can
+// map them a second time: a memfd when it fits in memory as MapBigBlock's
+// anonymous blocks do, else a spill file, as MapBigBlock decides. Its address
+// is at a page boundary. Null as for MapBigBlock.
+void* MapShareableBlock(std::size_t bytes);
+
+// Makes the `bytes` at `target` a copy of the block `source` from
+// MapShareableBlock (its first `bytes`) by mapping the source's pages there
+// copy-on-write instead of copying them. Both then are private mappings of
+// what the source held: a later write to either is never seen in the other,
+// and the source's file no longer follows the source, so a second MapCopy
+// of it is refused. False, with nothing changed, when `target` is not at a
+// page boundary or the pages it would take are not all a MapBigBlock
+// block's own, or `source` cannot be shared (any more): the caller copies.
+bool MapCopy(const void* source, void* target, std::size_t bytes);
+
+// Releases a block from MapBigBlock or MapShareableBlock; `bytes` as it was
+// asked for.
 void UnmapBigBlock(void* block, std::size_t bytes);
 
 // When [data, data + size) lies within one spilled block: its file and the
@@ -56,10 +78,11 @@ SpillFigures Spilled();
 
 // The bytes of anonymous memory the process may still take, the tightest of:
 //  - $MOSALIN_MEMORY_LIMIT (bytes, or a number with K, M or G), less the
-//    process's own anonymous resident memory;
+//    process's own anonymous resident memory and its memfd blocks;
 //  - the limit of the memory cgroup the process is in (cgroup v2
 //    memory.max, or v1 hierarchical_memory_limit), less what the cgroup uses
-//    that the kernel cannot simply drop (its usage less its file cache);
+//    that the kernel cannot simply drop (its usage less its file cache,
+//    shared memory not counted as cache);
 //  - the system's MemAvailable.
 std::uint64_t MemoryHeadroom();
 

@@ -19,7 +19,7 @@ class RowTarget {
   explicit RowTarget(const Surface& s) : s_(s) {}
 
   std::uint8_t* Begin(std::int64_t y, std::int64_t x0, std::int64_t n) {
-    row_ = s_.bits + std::size_t(y) * s_.stride;
+    row_ = s_.Row(y);
     x0_ = x0, n_ = n;
     if (s_.bitsPerPixel == 32) return row_ + std::size_t(x0) * 4;
     scratch_.resize(std::size_t(n) * 4);

@@ -46,7 +46,11 @@ struct GdiObject {
   // Device contexts: the selected bitmap (memory contexts only).
   HBITMAP selected = 0;
   // Bitmaps: pixels (owned unless stock) and the context holding it, if any.
+  // The rows lie bottom-up in `block` (its `bytes` all rows), as a bottom-up
+  // DIB holds them.
   Surface surface;
+  std::uint8_t* block = nullptr;
+  std::size_t bytes = 0;
   HDC selectedInto = 0;
   bool stock = false;
 
@@ -55,13 +59,19 @@ struct GdiObject {
   GdiObject& operator=(const GdiObject&) = delete;
   ~GdiObject() {
     if (kind != Kind::kBitmap) return;
-    const std::size_t bytes = surface.stride * std::size_t(surface.height);
     if (bytes >= graphics::kBigBlockBytes)
-      graphics::UnmapBigBlock(surface.bits, bytes);
+      graphics::UnmapBigBlock(block, bytes);
     else
-      std::free(surface.bits);
+      std::free(block);
   }
   bool IsDc() const { return kind != Kind::kBitmap; }
+  // Takes `pixels`, `rowBytes` x `height` bytes, as its rows, bottom-up.
+  void HoldRows(std::uint8_t* pixels, std::int32_t width, std::int32_t height, int depth, std::size_t rowBytes) {
+    block = pixels;
+    bytes = rowBytes * std::size_t(height);
+    const auto stride = static_cast<std::ptrdiff_t>(rowBytes);
+    surface = {pixels + (height - 1) * stride, width, height, depth, -stride};
+  }
 };
 
 constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFu;
@@ -81,7 +91,7 @@ struct State {
   State() {
     auto stock = std::make_unique<GdiObject>(Kind::kBitmap);
     stock->stock = true;
-    stock->surface = {static_cast<std::uint8_t*>(std::calloc(1, 4)), 1, 1, 1, 4};
+    stock->HoldRows(static_cast<std::uint8_t*>(std::calloc(1, 4)), 1, 1, 1, 4);
     stockBitmap = table.Add(std::move(stock));
   }
 };
@@ -219,6 +229,12 @@ int FetchLines(const GdiObject& bm, UINT start, UINT lines, std::uint8_t* bits,
   if (!bits) return static_cast<int>(dibHeight);
 
   const Surface& s = bm.surface;
+  // All rows of a 32-bit bitmap, bottom-up as it keeps them: the same bytes
+  // as the bitmap's block, which a large target can map copy-on-write.
+  if (format == DibFormat::kBgrx32 && s.bitsPerPixel == 32 && !topDown && start == 0 && std::int64_t(lines) >= dibHeight &&
+      dibWidth == s.width && dibHeight == s.height && bm.bytes >= graphics::kBigBlockBytes &&
+      graphics::MapCopy(bm.block, bits, bm.bytes))
+    return static_cast<int>(dibHeight);
   const std::int64_t first = start;
   const std::int64_t count = std::min<std::int64_t>(lines, std::max<std::int64_t>(0, dibHeight - first));
   const std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>(dibWidth, s.width));
@@ -231,7 +247,7 @@ int FetchLines(const GdiObject& bm, UINT start, UINT lines, std::uint8_t* bits,
       std::memset(out, 0, stride);
       continue;
     }
-    const std::uint8_t* src = s.bits + std::size_t(row) * s.stride;
+    const std::uint8_t* src = s.Row(row);
     if (s.bitsPerPixel == 1) {
       ExpandMono(src, expanded.data(), n);
       src = expanded.data();
@@ -313,12 +329,13 @@ HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
   const std::uint64_t bytes = stride * std::uint64_t(height);
   if (bytes + kFileHeaders > kMaxFileSize) return 0;
   // Fresh zero pages from the kernel; a large bitmap gets a mapping of its
-  // own, faulted in at once rather than page by page while tiles are drawn.
-  auto* pixels = static_cast<std::uint8_t*>(bytes >= graphics::kBigBlockBytes ? graphics::MapBigBlock(bytes)
+  // own, faulted in at once rather than page by page while tiles are drawn,
+  // in memory that a fetch of all its rows can map a second time.
+  auto* pixels = static_cast<std::uint8_t*>(bytes >= graphics::kBigBlockBytes ? graphics::MapShareableBlock(bytes)
                                                                              : std::calloc(bytes, 1));
   if (!pixels) return 0;
   auto bm = std::make_unique<GdiObject>(Kind::kBitmap);
-  bm->surface = {pixels, width, height, depth, std::size_t(stride)};
+  bm->HoldRows(pixels, width, height, depth, std::size_t(stride));
   return S().table.Add(std::move(bm));
 }
 

@@ -11,15 +11,20 @@
 
 namespace graphics {
 
-// Rows top-down. 32 bits per pixel: blue, green, red, 0; stride width x 4.
-// 1 bit per pixel: most significant bit first, 1 = white, 0 = black; stride
-// rounded up to 4 bytes.
+// The pixels of a bitmap. `bits` is the top row; `stride` goes from a row to
+// the one below it, and is negative for a bitmap kept bottom-up in memory,
+// as the GDI substitute keeps its own (the row order of a bottom-up DIB, so
+// a fetch of all rows can share the bitmap's pages). 32 bits per pixel:
+// blue, green, red, 0; rows of width x 4 bytes. 1 bit per pixel: most
+// significant bit first, 1 = white, 0 = black; rows rounded up to 4 bytes.
 struct Surface {
   std::uint8_t* bits = nullptr;
   std::int32_t width = 0;
   std::int32_t height = 0;
   int bitsPerPixel = 0;
-  std::size_t stride = 0;
+  std::ptrdiff_t stride = 0;
+
+  std::uint8_t* Row(std::int64_t y) const { return bits + y * stride; }
 };
 
 // The lock that every GDI function takes. Hold it while using a Surface.

@@ -30,7 +30,7 @@ graphics::Surface Colour(std::vector<std::uint8_t>& bits) {
 graphics::Surface Mono(std::vector<std::uint8_t>& bits) {
   const std::size_t stride = ((kSide + 31) / 32) * 4;
   bits.assign(stride * kSide, 0x5A);
-  return {bits.data(), kSide, kSide, 1, stride};
+  return {bits.data(), kSide, kSide, 1, static_cast<std::ptrdiff_t>(stride)};
 }
 
 }  // namespace

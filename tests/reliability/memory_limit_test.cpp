@@ -114,12 +114,13 @@ class MemoryCgroup {
   std::string why_;
 };
 
-// The spilled megabytes the host's profile line reports.
-std::optional<double> SpilledMiB(const std::string& err) {
-  const std::size_t at = err.find("spilled ");
+// A figure in MiB of the host's profile line ("spilled", "memory").
+std::optional<double> ProfileMiB(const std::string& err, const std::string& name) {
+  const std::size_t at = err.find(", " + name + " ");
   if (at == std::string::npos) return std::nullopt;
-  return std::stod(err.substr(at + 8));
+  return std::stod(err.substr(at + name.size() + 3));
 }
+std::optional<double> SpilledMiB(const std::string& err) { return ProfileMiB(err, "spilled"); }
 
 TEST(MemoryLimit, AMergeInACgroupOfAQuarterOfItsBlocksCompletesAndIsTheSameFile) {
   e2e::Sandbox s("cgroup-merge");
@@ -128,6 +129,9 @@ TEST(MemoryLimit, AMergeInACgroupOfAQuarterOfItsBlocksCompletesAndIsTheSameFile)
   const e2e::Run free = s.Play(reliability::Merge(s.root() / "2x", s.root() / "free"));
   ASSERT_TRUE(free.Has(reliability::kDone)) << free.Joined();
   EXPECT_EQ(SpilledMiB(free.err), 0.0) << "a merge that fits memory spills nothing\n" << free.err;
+  // The bitmap and the joined file, each 64 MiB; the fetched rows share the
+  // bitmap's pages.
+  EXPECT_LE(ProfileMiB(free.err, "memory").value_or(1e9), 2 * 64 + 16 + double(kProgram / kMiB)) << free.err;
 
   MemoryCgroup cgroup("mosalin-merge-test", kBlocks / 4 + kProgram);
   if (!cgroup.ok()) {

@@ -39,24 +39,10 @@ std::vector<std::uint8_t> ReadAll(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// The environment of one test: the memory limit and spill directory that
-// large blocks see, put back afterwards.
-class BlockEnvironment {
- public:
-  BlockEnvironment(const std::string& limit, const std::string& spill) {
-    setenv("MOSALIN_MEMORY_LIMIT", limit.c_str(), 1);
-    setenv("MOSALIN_SPILL_DIR", spill.c_str(), 1);
-  }
-  ~BlockEnvironment() {
-    unsetenv("MOSALIN_MEMORY_LIMIT");
-    unsetenv("MOSALIN_SPILL_DIR");
-  }
-};
-
 TEST(SpilledBlock, ABlockBeyondTheMemoryLimitLivesInAFileWithoutAName) {
   graphics_test::TempDir dir;
   const std::string spill = dir.path + "/spill";
-  BlockEnvironment env("4M", spill);
+  graphics_test::BlockEnvironment env("4M", spill);
   EXPECT_LE(graphics::MemoryHeadroom(), std::uint64_t(4) << 20);
 
   const std::size_t bytes = (std::size_t(16) << 20) + 3;
@@ -89,7 +75,7 @@ TEST(SpilledBlock, ABlockBeyondTheMemoryLimitLivesInAFileWithoutAName) {
 TEST(SpilledBlock, BlocksThatFitStayInMemoryAndNoRoomAnywhereGivesNone) {
   graphics_test::TempDir dir;
   {
-    BlockEnvironment env("1G", dir.path + "/spill");
+    graphics_test::BlockEnvironment env("1G", dir.path + "/spill");
     const std::size_t bytes = std::size_t(32) << 20;
     auto* p = graphics::MapBigBlock(bytes, 8);
     ASSERT_NE(p, nullptr);
@@ -101,7 +87,7 @@ TEST(SpilledBlock, BlocksThatFitStayInMemoryAndNoRoomAnywhereGivesNone) {
   {
     // Too large for the limit and no directory to spill to.
     std::ofstream(dir.path + "/file") << "x";
-    BlockEnvironment env("8M", dir.path + "/file/spill");
+    graphics_test::BlockEnvironment env("8M", dir.path + "/file/spill");
     EXPECT_EQ(graphics::MapBigBlock(std::size_t(16) << 20), nullptr);
   }
 }

@@ -32,7 +32,7 @@ Px Background(int x, int y) { return {(x + y) & 255, 200, 60, 0}; }
 // A 32-bit (or 1-bit) surface filled with Background.
 struct Canvas {
   Canvas(int w, int h, int bpp = 32) : bits(std::size_t(w) * h * 4) {
-    s = {bits.data(), w, h, bpp, bpp == 32 ? std::size_t(w) * 4 : (std::size_t(w) + 31) / 32 * 4};
+    s = {bits.data(), w, h, bpp, bpp == 32 ? std::ptrdiff_t(w) * 4 : (std::ptrdiff_t(w) + 31) / 32 * 4};
     for (int y = 0; bpp == 32 && y < h; ++y)
       for (int x = 0; x < w; ++x)
         for (int k = 0; k < 3; ++k) At(x, y)[k] = std::uint8_t(Background(x, y)[k]);

@@ -2,10 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <vector>
 
+#include "platform/graphics/big_block.h"
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/surface.h"
+#include "tests/platform/graphics/pictures.h"
 
 namespace {
 
@@ -21,11 +26,12 @@ BITMAP ObjectOf(HGDIOBJ h) {
   return bm;
 }
 
-std::uint8_t* BitsOf(HBITMAP bm) {
+// Row y of a bitmap's pixels, y = 0 at the top.
+std::uint8_t* RowOf(HBITMAP bm, int y) {
   std::lock_guard lock(graphics::GdiLock());
   graphics::Surface s;
   EXPECT_TRUE(graphics::SurfaceOfBitmap(bm, &s));
-  return s.bits;
+  return s.Row(y);
 }
 
 TEST(GdiBitmap, CreationRulesAndRecord) {
@@ -45,8 +51,8 @@ TEST(GdiBitmap, CreationRulesAndRecord) {
             std::vector<LONG>({0, 3, 2, 12}));
   EXPECT_EQ(rec.bmPlanes, 1);
   EXPECT_EQ(rec.bmBitsPixel, 32);
-  const std::uint8_t* bits = BitsOf(bm);
-  EXPECT_EQ(std::vector<std::uint8_t>(bits, bits + 24), std::vector<std::uint8_t>(24, 0));
+  for (int y = 0; y < 2; ++y)
+    EXPECT_EQ(std::vector<std::uint8_t>(RowOf(bm, y), RowOf(bm, y) + 12), std::vector<std::uint8_t>(12, 0));
   unsigned char buf[24];
   std::memset(buf, 0xEE, sizeof buf);
   EXPECT_EQ(GetObjectA(bm, 23, buf), 0);
@@ -103,7 +109,7 @@ TEST(GdiBitmap, PixelFetchFormatsAndRowOrder) {
   const HDC dc = CreateCompatibleDC(0), screen = GetDC(nullptr);
   const HBITMAP bm = CreateCompatibleBitmap(screen, 3, 2);
   for (int i = 0; i < 6; ++i) {
-    std::uint8_t* p = BitsOf(bm) + i * 4;
+    std::uint8_t* p = RowOf(bm, i / 3) + i % 3 * 4;
     p[0] = std::uint8_t(10 * (i % 3) + i / 3), p[1] = std::uint8_t(100 + i % 3), p[2] = std::uint8_t(200 + i / 3);
   }
   Info info;
@@ -145,8 +151,8 @@ TEST(GdiBitmap, PixelFetchFormatsAndRowOrder) {
 
   // A monochrome bitmap: colour table {black, white}, bits bottom-up.
   const HBITMAP m = CreateCompatibleBitmap(dc, 10, 2);
-  BitsOf(m)[0] = 0x80;      // top row: pixel 0 white
-  BitsOf(m)[4 + 1] = 0x40;  // bottom row: pixel 9 white
+  RowOf(m, 0)[0] = 0x80;  // top row: pixel 0 white
+  RowOf(m, 1)[1] = 0x40;  // bottom row: pixel 9 white
   b = fetch(m, 10, 1, 2);
   EXPECT_EQ(std::vector(b.begin(), b.begin() + 8), std::vector<std::uint8_t>({0, 0x40, 0, 0, 0x80, 0, 0, 0}));
   EXPECT_EQ(std::vector(info.colours, info.colours + 3), std::vector<std::uint32_t>({0, 0xFFFFFF, 0xA5A5A5A5}));
@@ -164,6 +170,92 @@ TEST(GdiBitmap, PixelFetchFormatsAndRowOrder) {
   DeleteObject(bm);
   DeleteDC(dc);
   ReleaseDC(nullptr, screen);
+}
+
+// The file mapped at `p` ("" for anonymous memory), from /proc/self/maps.
+std::string FileMappedAt(const void* p) {
+  std::ifstream maps("/proc/self/maps");
+  const auto at = reinterpret_cast<std::uintptr_t>(p);
+  for (std::string line; std::getline(maps, line);) {
+    std::istringstream in(line);
+    std::uintptr_t from = 0, to = 0;
+    char dash = 0;
+    std::string perms, offset, device, inode, file;
+    in >> std::hex >> from >> dash >> to >> perms >> offset >> device >> inode;
+    std::getline(in >> std::ws, file);
+    if (at >= from && at < to) return file;
+  }
+  return "?";
+}
+
+// A fetch of all rows of a large 32-bit bitmap, bottom-up, into a page-aligned
+// large block maps the bitmap's pages there (in memory and spilled alike);
+// every other fetch copies. Either way the rows are the bitmap's, and no later
+// write to one side shows in the other.
+TEST(GdiBitmap, AFetchOfAllRowsSharesTheBitmapsPagesCopyOnWrite) {
+  graphics_test::TempDir dir;
+  for (const bool spilled : {false, true}) {
+    SCOPED_TRACE(spilled ? "spilled" : "in memory");
+    std::optional<graphics_test::BlockEnvironment> env;
+    if (spilled) env.emplace("4M", dir.path);
+    const int w = 256, h = 1100;  // 1.07 MiB
+    const std::size_t bytes = std::size_t(w) * 4 * h;
+    const HDC dc = CreateCompatibleDC(0), screen = GetDC(nullptr);
+    const HBITMAP bm = CreateCompatibleBitmap(screen, w, h);
+    for (int y = 0; y < h; ++y) {
+      std::uint8_t* row = RowOf(bm, y);
+      for (int x = 0; x < w; ++x) {
+        const std::uint32_t v = y * 4099 + x;  // blue, green, red; 0
+        std::memcpy(row + 4 * x, &v, 3);
+      }
+    }
+    // A host-style block: 8 bytes of header, then rows from a page boundary.
+    struct Target {
+      std::uint8_t* block;
+      std::size_t size;
+      std::uint8_t* rows;
+    };
+    auto fetch = [&](std::size_t at, int bpp, LONG height, UINT start, UINT lines) {
+      Target t{static_cast<std::uint8_t*>(graphics::MapBigBlock(bytes + 8192, 8)), bytes + 8192, nullptr};
+      t.rows = t.block + at;
+      Info info;
+      info.h = {40, w, height, 1, WORD(bpp), BI_RGB, 0, 0, 0, 0, 0};
+      EXPECT_EQ(GetDIBits(dc, bm, start, lines, t.rows, info.Bi(), 0), int(lines));
+      return t;
+    };
+    // Line k of a bottom-up fetch is the bitmap's row h - 1 - k.
+    auto matches = [&](const std::uint8_t* rows, int line, int y) {
+      return std::memcmp(rows + std::size_t(line) * w * 4, RowOf(bm, y), std::size_t(w) * 4) == 0;
+    };
+
+    Target shared = fetch(8, 32, h, 0, h);
+    const std::string bitmapFile = FileMappedAt(RowOf(bm, 0));
+    EXPECT_NE(bitmapFile, "");
+    EXPECT_EQ(FileMappedAt(shared.rows), bitmapFile) << "the bitmap's pages are mapped";
+    EXPECT_TRUE(matches(shared.rows, 0, h - 1) && matches(shared.rows, h - 1, 0));
+    const std::uint8_t before = shared.rows[5];
+    RowOf(bm, h - 1)[5] ^= 0xFF;  // the bitmap's bottom row: the rows' first
+    EXPECT_EQ(shared.rows[5], before);
+    shared.rows[bytes - 1] ^= 0xFF;  // the rows' last byte: the bitmap's top row
+    EXPECT_NE(shared.rows[bytes - 1], RowOf(bm, 0)[w * 4 - 1]);
+
+    // Copies: a second fetch of the same bitmap (which has changed since the
+    // first), a target off a page boundary, part of the rows, top-down rows,
+    // other depths.
+    Target again = fetch(8, 32, h, 0, h), offPage = fetch(12, 32, h, 0, h), part = fetch(8, 32, h, 1, h - 1),
+           topDown = fetch(8, 32, -h, 0, h), rgb24 = fetch(8, 24, h, 0, h), mono = fetch(8, 1, h, 0, h);
+    for (const Target& t : {again, offPage, part, topDown, rgb24, mono}) {
+      EXPECT_NE(FileMappedAt(t.rows), bitmapFile);
+    }
+    EXPECT_TRUE(matches(again.rows, 0, h - 1) && matches(again.rows, h - 1, 0)) << "the changed bitmap";
+    EXPECT_TRUE(matches(offPage.rows, 0, h - 1) && matches(part.rows, 0, h - 2) && matches(topDown.rows, 0, 0));
+    for (const Target& t : {shared, again, offPage, part, topDown, rgb24, mono})
+      graphics::UnmapBigBlock(t.block, t.size);
+    EXPECT_EQ(DeleteObject(bm), TRUE);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(graphics::Spilled().now, 0u);
+  }
 }
 
 }  // namespace

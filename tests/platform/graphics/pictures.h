@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -48,6 +49,19 @@ struct TempDir {
   ~TempDir();
   std::string path;
   std::string Write(const std::string& name, const Bytes& data) const;
+};
+
+// The memory limit and spill directory that large blocks see while it
+// lives, put back afterwards.
+struct BlockEnvironment {
+  BlockEnvironment(const std::string& limit, const std::string& spill) {
+    setenv("MOSALIN_MEMORY_LIMIT", limit.c_str(), 1);
+    setenv("MOSALIN_SPILL_DIR", spill.c_str(), 1);
+  }
+  ~BlockEnvironment() {
+    unsetenv("MOSALIN_MEMORY_LIMIT");
+    unsetenv("MOSALIN_SPILL_DIR");
+  }
 };
 
 // The UTF-16 Windows form ("Z:\...") of a POSIX path.
