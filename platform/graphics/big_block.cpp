@@ -290,6 +290,9 @@ void* MapAnonymous(std::size_t bytes, std::size_t lead) {
   const std::uintptr_t end = PageEnd(block + bytes);
   if (first > base) munmap(raw, first - base);
   if (base + length > end) munmap(reinterpret_cast<void*>(end), base + length - end);
+  // Huge pages where the system gives them on request: a fault, and a TLB
+  // entry, for 2 MiB at once (the block is aligned to 2 MiB for this too).
+  madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
   if (!FaultIn(first, end)) {
     // An older kernel: the pages fault in as they are first touched.
     for (std::uintptr_t p = first; p < end; p += page) *reinterpret_cast<volatile char*>(p) = 0;

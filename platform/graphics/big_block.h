@@ -2,8 +2,9 @@
 // that a merge larger than memory can still have.
 //
 // A block that fits comfortably in what the process may still use (half of
-// the headroom: see MemoryHeadroom) is fresh anonymous memory, its pages
-// faulted in when it is mapped (one pass in the kernel costs about half of
+// the headroom: see MemoryHeadroom) is fresh anonymous memory in huge pages
+// where the system allows them on request, its pages faulted in when it is
+// mapped (one pass in the kernel costs about half of
 // faulting them in one by one on first use), the two halves of a large one
 // by two threads at once. A block that does not is an
 // unlinked file in the spill directory, mapped shared: the kernel writes its
