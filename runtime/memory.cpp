@@ -32,14 +32,16 @@ void* BlockHeap::Track(void* p, std::uint32_t bytes, bool mapped) {
 
 void* BlockHeap::Allocate(std::uint32_t bytes) {
   if (bytes >= graphics::kBigBlockBytes)
-    return Track(sys::MapBigBlock(bytes, kPayloadOffset), bytes, true);
+    return Track(sys::MapBigBlock(bytes, kPayloadOffset, true), bytes, true);
   // A zero-byte request still gets a distinct block the program can free.
   return Track(std::malloc(bytes ? bytes : 1), bytes, false);
 }
 
 void* BlockHeap::AllocateZeroed(std::uint32_t bytes) {
+  // Not faulted in: a zeroed buffer is where a fetch of a bitmap's rows
+  // lands, which may map the bitmap's pages over it without touching it.
   if (bytes >= graphics::kBigBlockBytes)
-    return Track(sys::MapBigBlock(bytes, kPayloadOffset), bytes, true);
+    return Track(sys::MapBigBlock(bytes, kPayloadOffset, false), bytes, true);
   return Track(std::calloc(bytes ? bytes : 1, 1), bytes, false);
 }
 

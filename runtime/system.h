@@ -50,8 +50,10 @@ std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter fi
 // too large for the memory the process may use lives in a spill file on disk
 // (platform/graphics/big_block.h). Null when the memory cannot be had.
 // `lead`: the offset of the payload in the block, placed for direct I/O
-// where the system writes that way.
-void* MapBigBlock(std::size_t bytes, std::size_t lead);
+// where the system writes that way. `faultIn`: its pages are faulted in at
+// once, for a block the program will write all of; otherwise each is given
+// (zeroed) when first touched, for a block that may never be written.
+void* MapBigBlock(std::size_t bytes, std::size_t lead, bool faultIn);
 void UnmapBigBlock(void* block, std::size_t bytes);
 
 // Where blocks too large for memory go (empty where none do).

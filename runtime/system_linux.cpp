@@ -60,7 +60,9 @@ std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter fi
   return names;
 }
 
-void* MapBigBlock(std::size_t bytes, std::size_t lead) { return graphics::MapBigBlock(bytes, lead); }
+void* MapBigBlock(std::size_t bytes, std::size_t lead, bool faultIn) {
+  return graphics::MapBigBlock(bytes, lead, faultIn);
+}
 void UnmapBigBlock(void* block, std::size_t bytes) { graphics::UnmapBigBlock(block, bytes); }
 
 std::string SpillDirectory() { return graphics::SpillDirectory(); }

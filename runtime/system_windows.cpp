@@ -76,7 +76,7 @@ std::vector<std::string> ListMatches(std::string_view ansiPattern, FindFilter fi
   return InSearchOrder(std::move(found));
 }
 
-void* MapBigBlock(std::size_t bytes, std::size_t) {
+void* MapBigBlock(std::size_t bytes, std::size_t, bool) {
   return VirtualAlloc(nullptr, bytes ? bytes : 1, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 

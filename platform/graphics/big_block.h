@@ -41,7 +41,9 @@ namespace graphics {
 // (below 4096) is a multiple of 2 MiB, so a payload that starts `lead` bytes
 // in can go to a file by direct I/O; a spilled block's data goes to a file
 // from its spill file (FindSpilled).
-void* MapBigBlock(std::size_t bytes, std::size_t lead = 0);
+// `faultIn` false leaves an anonymous block's pages to be given (zeroed) as
+// they are first touched: for a block that may never be written.
+void* MapBigBlock(std::size_t bytes, std::size_t lead = 0, bool faultIn = true);
 
 // A zeroed block of `bytes` whose pages a file holds, so that MapCopy can
 // map them a second time: a memfd when it fits in memory as MapBigBlock's
