@@ -48,6 +48,10 @@ struct Block {
   std::size_t bytes;
   Backing backing;
   int fd = -1;  // kMemory and kSpilled
+  // Where the block starts in its file (kSpilled): the file's first page
+  // holds this much before it, so that a payload `lead` bytes in starts a
+  // page of the file and of memory.
+  std::size_t fileOffset = 0;
   // Pages of it have been mapped from elsewhere (MapCopy's target), so a
   // spilled block's file no longer holds all of its bytes.
   bool remapped = false;
@@ -325,14 +329,15 @@ void* MapAnonymous(std::size_t bytes, std::size_t lead, bool faultIn) {
   return Register(reinterpret_cast<void*>(block), {bytes, Backing::kAnonymous});
 }
 
-// Maps all of file `fd` shared; the block takes the descriptor, also on failure.
-void* MapFile(int fd, std::size_t bytes, Backing backing) {
-  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+// Maps all of file `fd` shared, the block starting `fileOffset` (below a
+// page) into it; the block takes the descriptor, also on failure.
+void* MapFile(int fd, std::size_t bytes, Backing backing, std::size_t fileOffset = 0) {
+  void* p = mmap(nullptr, fileOffset + bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (p == MAP_FAILED) {
     close(fd);
     return nullptr;
   }
-  return Register(p, {bytes, backing, fd});
+  return Register(static_cast<std::uint8_t*>(p) + fileOffset, {bytes, backing, fd, fileOffset});
 }
 
 // Memory held by a memfd, faulted in as anonymous blocks are.
@@ -351,9 +356,12 @@ void* MapMemory(std::size_t bytes) {
   return p;
 }
 
-void* MapSpilled(std::size_t bytes) {
-  const int fd = OpenSpillFile(bytes);
-  return fd < 0 ? nullptr : MapFile(fd, bytes, Backing::kSpilled);
+// A spilled block whose payload, `lead` bytes in, starts a page as an
+// anonymous block's does (so that a fetch can map pages there).
+void* MapSpilled(std::size_t bytes, std::size_t lead) {
+  const std::size_t fileOffset = (PageSize() - lead) % PageSize();
+  const int fd = OpenSpillFile(fileOffset + bytes);
+  return fd < 0 ? nullptr : MapFile(fd, bytes, Backing::kSpilled, fileOffset);
 }
 
 // The block that holds [at, at + size), lock held.
@@ -398,7 +406,7 @@ void* MapBigBlock(std::size_t bytes, std::size_t lead, bool faultIn) {
   if (bytes == 0 || lead >= PageSize() || bytes > SIZE_MAX - 2 * kHuge) return nullptr;
   const std::uint64_t headroom = MemoryHeadroom();
   if (bytes <= headroom / 2) return MapAnonymous(bytes, lead, faultIn);
-  if (void* spilled = MapSpilled(bytes)) return spilled;
+  if (void* spilled = MapSpilled(bytes, lead)) return spilled;
   if (bytes <= Less(headroom, kReserve)) return MapAnonymous(bytes, lead, faultIn);
   return nullptr;
 }
@@ -410,7 +418,7 @@ void* MapShareableBlock(std::size_t bytes) {
     if (void* p = MapMemory(bytes)) return p;
     return MapAnonymous(bytes, 0, true);  // no memfd to be had: a block that is only copied
   }
-  if (void* spilled = MapSpilled(bytes)) return spilled;
+  if (void* spilled = MapSpilled(bytes, 0)) return spilled;
   if (bytes <= Less(headroom, kReserve)) {
     if (void* p = MapMemory(bytes)) return p;
     return MapAnonymous(bytes, 0, true);
@@ -426,18 +434,25 @@ bool MapCopy(const void* source, void* target, std::size_t bytes) {
     std::lock_guard lock(S().mutex);
     std::uintptr_t sourceStart = 0, targetStart = 0;
     Block* src = Holding(from, bytes, &sourceStart);
-    if (!src || sourceStart != from || src->frozen || src->fd < 0) return false;
+    if (!src || sourceStart != from || src->frozen || src->fd < 0 || src->fileOffset != 0) return false;
     // Every page the copy maps must be the target block's own: its last page
     // may hold nothing of anyone else.
     Block* dst = Holding(to, bytes, &targetStart);
     if (!dst || dst->backing == Backing::kMemory || dst->fd == src->fd ||
         to + length > PageEnd(targetStart + dst->bytes))
       return false;
+    // What the target block holds after the copy in its last page is its own
+    // and is put back once the page is mapped.
+    const std::size_t tail = std::min<std::uintptr_t>(to + length, targetStart + dst->bytes) - (to + bytes);
+    std::uint8_t kept[4096];
+    if (tail > sizeof kept) return false;
+    std::memcpy(kept, static_cast<std::uint8_t*>(target) + bytes, tail);
     // Both sides become private mappings of the file, which from now on holds
     // what the block held at this moment: a write to either goes to that
     // side's own copy of the page and is never seen by the other.
     if (mmap(target, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, src->fd, 0) == MAP_FAILED)
       return false;  // the target's old mapping is left as it was
+    std::memcpy(static_cast<std::uint8_t*>(target) + bytes, kept, tail);
     dst->remapped = true;
     if (mmap(const_cast<void*>(source), PageEnd(src->bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED,
              src->fd, 0) == MAP_FAILED) {
@@ -482,7 +497,7 @@ std::optional<SpilledRange> FindSpilled(const void* data, std::size_t size) {
   std::uintptr_t start = 0;
   const Block* b = Holding(at, size, &start);
   if (!b || b->backing != Backing::kSpilled || b->remapped || b->frozen) return std::nullopt;
-  return SpilledRange{b->fd, at - start};
+  return SpilledRange{b->fd, b->fileOffset + (at - start)};
 }
 
 SpillFigures Spilled() {

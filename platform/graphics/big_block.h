@@ -19,7 +19,9 @@
 // A shareable block (a bitmap's pixels) is the same, except that its memory
 // is a memfd rather than anonymous: both it and the spill file can be mapped
 // a second time, so a copy of the whole block can share its pages (MapCopy)
-// until either side writes them.
+// until either side writes them. Its pages are faulted in and then touched
+// once from the process by two threads, since where memory is virtualised a
+// small page's first touch can still trap to the hypervisor.
 //
 // The spill directory is $MOSALIN_SPILL_DIR, or
 // ${XDG_CACHE_HOME:-$HOME/.cache}/mosalin (made when first needed). A
@@ -40,7 +42,8 @@ namespace graphics {
 // spill directory can hold it. An anonymous block's address plus `lead`
 // (below 4096) is a multiple of 2 MiB, so a payload that starts `lead` bytes
 // in can go to a file by direct I/O; a spilled block's data goes to a file
-// from its spill file (FindSpilled).
+// from its spill file (FindSpilled). Either way the payload starts a page (of
+// memory, and of the spill file), where MapCopy can map pages.
 // `faultIn` false leaves an anonymous block's pages to be given (zeroed) as
 // they are first touched: for a block that may never be written.
 void* MapBigBlock(std::size_t bytes, std::size_t lead = 0, bool faultIn = true);

@@ -126,6 +126,10 @@ TEST(MemoryLimit, AMergeInACgroupOfAQuarterOfItsBlocksCompletesAndIsTheSameFile)
   e2e::Sandbox s("cgroup-merge");
   e2e::MakeTileSet(s.root() / "2x", kBands, kBands, {{3, 5}});
   s.AddEnv("VELMO_PROFILE=1");
+#ifdef __SANITIZE_ADDRESS__
+  const char* asan = getenv("ASAN_OPTIONS");
+  s.AddEnv(std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "quarantine_size_mb=0");
+#endif
   const e2e::Run free = s.Play(reliability::Merge(s.root() / "2x", s.root() / "free"));
   ASSERT_TRUE(free.Has(reliability::kDone)) << free.Joined();
   EXPECT_EQ(SpilledMiB(free.err), 0.0) << "a merge that fits memory spills nothing\n" << free.err;
@@ -138,10 +142,6 @@ TEST(MemoryLimit, AMergeInACgroupOfAQuarterOfItsBlocksCompletesAndIsTheSameFile)
     if (geteuid() != 0) GTEST_SKIP() << "memory cgroups need root here: " << cgroup.why();
     FAIL() << "no memory cgroup: " << cgroup.why();
   }
-#ifdef __SANITIZE_ADDRESS__
-  const char* asan = getenv("ASAN_OPTIONS");
-  s.AddEnv(std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "quarantine_size_mb=0");
-#endif
   const e2e::Run limited = s.Play(reliability::Merge(s.root() / "2x", s.root() / "limited"),
                                   cgroup.Wrapper(s.root(), e2e::BinDir() / "mosalin"));
   ASSERT_EQ(limited.status, 0) << limited.Joined();

@@ -197,8 +197,8 @@ TEST(GdiBitmap, AFetchOfAllRowsSharesTheBitmapsPagesCopyOnWrite) {
   for (const bool spilled : {false, true}) {
     SCOPED_TRACE(spilled ? "spilled" : "in memory");
     std::optional<graphics_test::BlockEnvironment> env;
-    if (spilled) env.emplace("4M", dir.path);
-    const int w = 256, h = 1100;  // 1.07 MiB
+    if (spilled) env.emplace("1", dir.path);  // every block in a spill file
+    const int w = 256, h = 1101;  // 1.07 MiB, the rows ending inside a page
     const std::size_t bytes = std::size_t(w) * 4 * h;
     const HDC dc = CreateCompatibleDC(0), screen = GetDC(nullptr);
     const HBITMAP bm = CreateCompatibleBitmap(screen, w, h);
@@ -218,9 +218,11 @@ TEST(GdiBitmap, AFetchOfAllRowsSharesTheBitmapsPagesCopyOnWrite) {
     auto fetch = [&](std::size_t at, int bpp, LONG height, UINT start, UINT lines) {
       Target t{static_cast<std::uint8_t*>(graphics::MapBigBlock(bytes + 8192, 8)), bytes + 8192, nullptr};
       t.rows = t.block + at;
+      t.rows[bytes] = 0x5A;  // the block's own byte after the rows, in their last page
       Info info;
       info.h = {40, w, height, 1, WORD(bpp), BI_RGB, 0, 0, 0, 0, 0};
       EXPECT_EQ(GetDIBits(dc, bm, start, lines, t.rows, info.Bi(), 0), int(lines));
+      EXPECT_EQ(t.rows[bytes], 0x5A) << "a fetch writes nothing past its rows";
       return t;
     };
     // Line k of a bottom-up fetch is the bitmap's row h - 1 - k.
