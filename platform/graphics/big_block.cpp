@@ -340,22 +340,34 @@ void* MapFile(int fd, std::size_t bytes, Backing backing, std::size_t fileOffset
   return Register(static_cast<std::uint8_t*>(p) + fileOffset, {bytes, backing, fd, fileOffset});
 }
 
-// Memory held by a memfd, faulted in as anonymous blocks are.
+// Memory held by a memfd, faulted in as anonymous blocks are. It is mapped
+// at a 2 MiB boundary and asks for huge pages, which a system whose shared
+// memory has them on request (shmem_enabled "advise") then gives.
 void* MapMemory(std::size_t bytes) {
   const int fd = memfd_create("mosalin-bitmap", MFD_CLOEXEC);
   if (fd < 0) return nullptr;
-  if (ftruncate(fd, static_cast<off_t>(PageEnd(bytes))) != 0) {
+  void* raw = MAP_FAILED;
+  if (ftruncate(fd, static_cast<off_t>(PageEnd(bytes))) == 0)
+    raw = mmap(nullptr, bytes + kHuge, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (raw == MAP_FAILED) {
     close(fd);
     return nullptr;
   }
-  void* p = MapFile(fd, bytes, Backing::kMemory);
-  if (!p) return nullptr;
-  const auto at = reinterpret_cast<std::uintptr_t>(p);
-  FaultIn(at, PageEnd(at + bytes));
-  Touch(at, PageEnd(at + bytes), true);  // faults in what FaultIn could not
-  return p;
+  const auto base = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t at = (base + kHuge - 1) / kHuge * kHuge, end = PageEnd(at + bytes);
+  void* p = mmap(reinterpret_cast<void*>(at), end - at, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0);
+  if (at > base) munmap(raw, at - base);
+  if (base + bytes + kHuge > end) munmap(reinterpret_cast<void*>(end), base + bytes + kHuge - end);
+  if (p == MAP_FAILED) {
+    munmap(reinterpret_cast<void*>(at), end - at);
+    close(fd);
+    return nullptr;
+  }
+  madvise(p, end - at, MADV_HUGEPAGE);
+  FaultIn(at, end);
+  Touch(at, end, true);  // faults in what FaultIn could not
+  return Register(p, {bytes, Backing::kMemory, fd});
 }
-
 // A spilled block whose payload, `lead` bytes in, starts a page as an
 // anonymous block's does (so that a fetch can map pages there).
 void* MapSpilled(std::size_t bytes, std::size_t lead) {
