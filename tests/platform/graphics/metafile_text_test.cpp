@@ -67,6 +67,12 @@ TEST(MetafileText, HeightAndAlignmentPlaceTheInk) {
   EXPECT_GT(capEm, capCell);
   EXPECT_NEAR(capEm, 0.7 * 40, 2.5);
   EXPECT_EQ(negative.Ink().bottom, 59);
+  std::vector<int> stems;  // the row through the H's upper half crosses its two stems
+  for (int x = 0, y = negative.Ink().top + capEm / 4; x < negative.s.width; ++x)
+    if (negative.At(x, y) == kRed && negative.At(x - 1, y) != kRed) stems.push_back(x);
+    else if (negative.At(x, y) != kRed && negative.At(x - 1, y) == kRed) stems.back() = x - stems.back();
+  ASSERT_EQ(stems.size(), 2u);
+  EXPECT_TRUE(stems[0] >= 3 && stems[0] <= 6 && stems[0] == stems[1]) << stems[0] << " " << stems[1];
 
   Canvas right, center;
   const double advance = right.Draw(u"HH", Font(-30), 120, 50, kRight | kBaseline);
