@@ -47,8 +47,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <mutex>
+#include <numbers>
 #include <optional>
 #include <tuple>
 
@@ -62,7 +64,6 @@ constexpr int kDefaultCellHeight = 16;     // lfHeight 0
 constexpr std::size_t kMaxUnits = 65536;   // code units of one run that are drawn
 constexpr std::size_t kMaxSizesPerFace = 32;
 constexpr std::size_t kMaxResolved = 256;
-constexpr double kMaxCoordinate = 1e8;     // pen positions beyond this draw nothing
 constexpr std::uint32_t kAlignRight = 2, kAlignCenter = 6, kAlignHorizontal = 6;
 constexpr std::uint32_t kAlignBottom = 8, kAlignBaseline = 24, kAlignVertical = 24;
 constexpr std::uint8_t kGb2312Charset = 134, kBig5Charset = 136;
@@ -375,7 +376,8 @@ struct Frame {
 // the pixels whose centres lie inside.
 void FillBox(const Painter& painter, const Frame& f, double s0, double s1, double t0, double t1, std::uint32_t colour) {
   if (s1 <= s0 || t1 <= t0) return;
-  double minX = kMaxCoordinate, minY = kMaxCoordinate, maxX = -kMaxCoordinate, maxY = -kMaxCoordinate;
+  constexpr double kFar = std::numeric_limits<double>::infinity();
+  double minX = kFar, minY = kFar, maxX = -kFar, maxY = -kFar;
   for (double s : {s0, s1})
     for (double t : {t0, t1}) {
       const double x = f.ox + s * f.ux + t * f.dx, y = f.oy + s * f.uy + t * f.dy;
@@ -455,12 +457,11 @@ double DrawText(const Surface& target, const Clip& clip, const TextFont& font, c
     advance += step;
     i += n - 1;
   }
-  if (!std::isfinite(advance) || std::fabs(advance) > kMaxCoordinate) return 0;
 
   const Painter painter(target, clip);
   if (painter.Empty()) return advance;
 
-  const double angle = font.escapement / 10.0 * M_PI / 180.0;
+  const double angle = font.escapement / 10.0 * std::numbers::pi / 180.0;
   const double cs = std::cos(angle), sn = std::sin(angle);
   Frame f{run.x, run.y, cs, -sn, sn, cs};
   const std::uint32_t horizontal = run.align & kAlignHorizontal, vertical = run.align & kAlignVertical;
