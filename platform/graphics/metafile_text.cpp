@@ -31,11 +31,15 @@
 // and usWinDescent), zero a cell height of kDefaultCellHeight; a nonzero
 // width scales the em horizontally so the font's average character width
 // (OS/2 xAvgCharWidth) becomes that width. Ems are whole pixels and at most
-// kMaxEm. A weight of 600 or more on a face that is not bold is emboldened by
-// about em/24 (at least one pixel), which also widens each advance; italic
-// on an upright face is sheared. Underline and strikeout come from the post
-// and OS/2 tables. The escapement rotates the baseline and the glyphs with
-// it (GDI's compatible graphics mode, where lfOrientation is not used).
+// kMaxEm. A weight of 600 or more on a face that is not bold is synthesised as
+// Microsoft's "Drawing Text from Different Fonts on the Same Line" says GDI
+// does: each glyph drawn twice, the second time one pixel further along the
+// baseline; each advance is a pixel wider so the glyphs keep their spacing.
+// Italic on an upright face shears the outline by tan 12 degrees (that page
+// describes the shear only for bitmap fonts). Underline and strikeout come
+// from the post and OS/2 tables. The escapement rotates the baseline and the
+// glyphs with it (GDI's compatible graphics mode, where lfOrientation is not
+// used).
 #include "platform/graphics/metafile_text.h"
 
 #include <ft2build.h>
@@ -286,7 +290,7 @@ struct Metrics {
   int ascent = 0, descent = 0;
   int underlineTop = 0, underlineSize = 1;  // rows below the baseline
   int strikeTop = 0, strikeSize = 1;        // rows above the baseline
-  int embolden = 0;                          // pixels of synthetic bold
+  int embolden = 0;                          // extra pixels of synthetic bold
   bool oblique = false;
 };
 
@@ -310,7 +314,8 @@ Metrics Measure(FT_Face face, const TextFont& font) {
   m.descent = std::max(m.descent, 0);
   m.emX = m.emY;
   const double width = std::fabs(double(font.width));
-  if (width > 0 && os2 && os2->xAvgCharWidth > 0) m.emX = std::clamp(std::round(width * units / os2->xAvgCharWidth), 1.0, kMaxEm);
+  if (width > 0 && os2 && os2->xAvgCharWidth > 0)
+    m.emX = std::clamp(std::round(width * units / os2->xAvgCharWidth), 1.0, kMaxEm);
 
   const double scale = m.emY / units;
   m.underlineSize = std::max(1, Round(face->underline_thickness * scale));
@@ -324,7 +329,7 @@ Metrics Measure(FT_Face face, const TextFont& font) {
     m.strikeTop = Round(m.emY * 0.3);
   }
   const bool faceBold = (os2 && os2->usWeightClass >= kBoldWeight) || (face->style_flags & FT_STYLE_FLAG_BOLD);
-  if (font.weight >= kBoldWeight && !faceBold) m.embolden = std::max(1, Round(m.emX / 24));
+  if (font.weight >= kBoldWeight && !faceBold) m.embolden = 1;
   m.oblique = font.italic && !(face->style_flags & FT_STYLE_FLAG_ITALIC);
   return m;
 }
@@ -401,17 +406,13 @@ struct Glyph {
   double start = 0;  // along the baseline from the run's start
 };
 
-// Loads a glyph's hinted outline, emboldened and transformed as `m` and the
-// escapement ask. False when the glyph has no outline.
+// Loads a glyph's hinted outline, sheared and rotated by `matrix` when
+// `transform`. False when the glyph has no outline.
 bool LoadOutline(Fonts& fonts, const Glyph& g, const Metrics& m, const FT_Matrix& matrix, bool transform) {
   if (!fonts.Activate(g.face, m.emX, m.emY)) return false;
   if (FT_Load_Glyph(g.face, g.index, FT_LOAD_TARGET_MONO | FT_LOAD_NO_BITMAP) != 0) return false;
   FT_GlyphSlot slot = g.face->glyph;
   if (slot->format != FT_GLYPH_FORMAT_OUTLINE) return false;
-  if (m.embolden) {
-    FT_Outline_EmboldenXY(&slot->outline, m.embolden * 64, 0);
-    FT_Outline_Translate(&slot->outline, m.embolden * 32, 0);
-  }
   if (transform) FT_Outline_Transform(&slot->outline, &matrix);
   return true;
 }
@@ -465,7 +466,9 @@ double DrawText(const Surface& target, const Clip& clip, const TextFont& font, c
   const double cs = std::cos(angle), sn = std::sin(angle);
   Frame f{run.x, run.y, cs, -sn, sn, cs};
   const std::uint32_t horizontal = run.align & kAlignHorizontal, vertical = run.align & kAlignVertical;
-  const double shiftS = horizontal == kAlignCenter ? -std::floor(advance / 2) : horizontal == kAlignRight ? -advance : 0;
+  const double shiftS = horizontal == kAlignCenter  ? -std::floor(advance / 2)
+                        : horizontal == kAlignRight ? -advance
+                                                    : 0;
   const double shiftT = vertical == kAlignBaseline ? 0 : vertical == kAlignBottom ? -m.descent : m.ascent;
   f.ox += shiftS * f.ux + shiftT * f.dx;
   f.oy += shiftS * f.uy + shiftT * f.dy;
@@ -479,6 +482,7 @@ double DrawText(const Surface& target, const Clip& clip, const TextFont& font, c
   const FT_Matrix matrix{fixed(cs), fixed(cs * shear / 65536.0 - sn), fixed(sn), fixed(sn * shear / 65536.0 + cs)};
   const bool transform = m.oblique || font.escapement % 3600 != 0;
   const double reach = 2 * std::max(m.emX, m.emY) + m.embolden;  // no ink farther than this from the pen
+  const std::int64_t boldX = std::lround(f.ux), boldY = std::lround(f.uy);  // the overstrike's pixel
   for (const Glyph& g : glyphs) {
     const double penX = std::floor(f.ox + g.start * f.ux + 0.5), penY = std::floor(f.oy + g.start * f.uy + 0.5);
     if (penX + reach < painter.left() || penX - reach > painter.right() || penY + reach < painter.top() ||
@@ -488,8 +492,11 @@ double DrawText(const Surface& target, const Clip& clip, const TextFont& font, c
     FT_GlyphSlot slot = g.face->glyph;
     FT_BBox box;
     FT_Outline_Get_CBox(&slot->outline, &box);
-    if (penX + std::floor(box.xMin / 64.0) >= painter.right() || penX + std::ceil(box.xMax / 64.0) <= painter.left() ||
-        penY - std::ceil(box.yMax / 64.0) >= painter.bottom() || penY - std::floor(box.yMin / 64.0) <= painter.top())
+    const int bold = m.embolden;
+    if (penX + std::floor(box.xMin / 64.0) - bold >= painter.right() ||
+        penX + std::ceil(box.xMax / 64.0) + bold <= painter.left() ||
+        penY - std::ceil(box.yMax / 64.0) - bold >= painter.bottom() ||
+        penY - std::floor(box.yMin / 64.0) + bold <= painter.top())
       continue;
     if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0 || slot->bitmap.pixel_mode != FT_PIXEL_MODE_MONO) continue;
     const FT_Bitmap& bitmap = slot->bitmap;
@@ -498,8 +505,11 @@ double DrawText(const Surface& target, const Clip& clip, const TextFont& font, c
       const unsigned char* bits =
           bitmap.buffer + (bitmap.pitch >= 0 ? std::ptrdiff_t(r) * bitmap.pitch
                                              : std::ptrdiff_t(bitmap.rows - 1 - r) * -bitmap.pitch);
-      for (unsigned c = 0; c < bitmap.width; ++c)
-        if (bits[c >> 3] & (0x80 >> (c & 7))) painter.Put(gx + c, gy + r, run.colour);
+      for (unsigned c = 0; c < bitmap.width; ++c) {
+        if (!(bits[c >> 3] & (0x80 >> (c & 7)))) continue;
+        painter.Put(gx + c, gy + r, run.colour);
+        if (m.embolden) painter.Put(gx + c + boldX, gy + r + boldY, run.colour);
+      }
     }
   }
 

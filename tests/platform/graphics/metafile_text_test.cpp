@@ -25,7 +25,9 @@ struct Canvas {
     for (std::size_t i = 3; i < bits.size(); i += 4) bits[i] = 0;
     if (bottomUp) s.bits += (h - 1) * s.stride, s.stride = -s.stride;
   }
-  std::uint32_t At(int x, int y) const { return s.Row(y)[x * 4 + 2] | s.Row(y)[x * 4 + 1] << 8 | s.Row(y)[x * 4] << 16; }
+  std::uint32_t At(int x, int y) const {  // as a COLORREF
+    return s.Row(y)[x * 4 + 2] | s.Row(y)[x * 4 + 1] << 8 | s.Row(y)[x * 4] << 16;
+  }
   std::array<int, 4> Ink() const {  // left, top, right, bottom of the kRed pixels, inclusive
     std::array<int, 4> b{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
     for (int y = 0; y < s.height; ++y)
@@ -93,15 +95,18 @@ TEST(MetafileText, OnlyTheTextColourInTheOpaqueCellBoxWhereTheClipAllows) {
 }
 
 TEST(MetafileText, EveryFaceFindsAFont) {
-  Canvas unknown, chinese, linked;
+  Canvas unknown, chinese, linked, bold;
   unknown.Draw(u"Ab", Font(-30, u"No Such Face Zq"), 10, 10, kTop);
   EXPECT_GT(unknown.Ink()[2], unknown.Ink()[0] + 10);
   TextFont gb = Font(-30, u"宋体");
   gb.charSet = 134;
-  chinese.Draw(u"中文", gb, 10, 10, kTop);
+  const double regular = chinese.Draw(u"中文", gb, 10, 10, kTop);
   EXPECT_GT(chinese.Ink()[2] - chinese.Ink()[0], 40);
   linked.Draw(u"中文", Font(-30), 10, 10, kTop);  // Arial lacks them: the Chinese font gives them
   EXPECT_GT(linked.Ink()[2] - linked.Ink()[0], 40);
+  gb.weight = 700;  // the Chinese font has no bold: each glyph is drawn again a pixel on, a pixel wider
+  EXPECT_EQ(bold.Draw(u"中文", gb, 10, 10, kTop), regular + 2);
+  EXPECT_EQ(bold.Ink()[2], chinese.Ink()[2] + 2);
 }
 
 TEST(MetafileText, RotatedBoldItalicAndHostileSizesStayInBounds) {
