@@ -122,7 +122,7 @@ TEST(MetafileText, RotatedBoldItalicAndHostileSizesStayInBounds) {
   EXPECT_EQ(hostile.Draw(u"", Font(-20), 0, 0, kTop), 0);
   EXPECT_EQ(hostile.Draw(u"x", Font(-20), NAN, 0, kTop), 0);
 
-  std::vector<std::uint8_t> mono(4 * 30, 0xFF);  // 1 bit: black text clears bits, white background sets them
+  std::vector<std::uint8_t> mono(4 * 30, 0xFF);  // 1 bit, white: dark text clears bits
   const graphics::Surface s{mono.data(), 32, 30, 1, 4};
   DrawText(s, {0, 0, 32, 30}, Font(-20), TextRun{u"II", {}, 2, 2, kTop, 0x00404040, false, 0});
   EXPECT_LT(std::count(mono.begin(), mono.end(), 0xFF), 4 * 30);
