@@ -502,8 +502,13 @@ TEST(Differential, RecordedMetafilesMergeAsOnWindows) {
       const bool metafile = f != files.end();
       if (metafile && f->second.text) {
         const auto a = InkBox(merged.ours, merged.edge, row, col), b = InkBox(merged.wine, merged.edge, row, col);
-        std::printf("cell (%d, %d) %-28s ink from %d,%d to %d,%d here, from %d,%d to %d,%d under Wine\n", row, col,
-                    kind.c_str(), a[0], a[1], a[2], a[3], b[0], b[1], b[2], b[3]);
+        auto shown = [](const std::array<int, 4>& box) {
+          char text[48] = "none";
+          if (box[2]) std::snprintf(text, sizeof text, "%d,%d to %d,%d", box[0], box[1], box[2], box[3]);
+          return std::string(text);
+        };
+        std::printf("cell (%d, %d) %-28s ink %s here, %s under Wine\n", row, col, kind.c_str(), shown(a).c_str(),
+                    shown(b).c_str());
         EXPECT_TRUE(a[2] && b[2]) << kind << ": a side draws no text";
         for (int e = 0; e < 4; ++e) EXPECT_LE(std::abs(a[e] - b[e]), kInkSlack) << kind << ": the ink's box";
         continue;
