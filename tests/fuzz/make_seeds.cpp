@@ -1,7 +1,9 @@
 // Writes the seed corpora of the fuzz targets: this program's own image for
 // the image reader, and small pictures of every format and colour layout the
-// decoders take for the picture target. Run once; the output is committed.
+// decoders take (metafiles with records of several kinds among them) for the
+// picture target. Run once; the output is committed.
 //   make_seeds <corpus dir>   (writes <dir>/fuzz_image_reader, <dir>/fuzz_picture)
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +27,122 @@ Bytes Samples(int w, int h, int channels) {
   Bytes b(std::size_t(w) * h * channels);
   for (std::size_t i = 0; i < b.size(); ++i) b[i] = std::uint8_t(i * 37 + i / 5);
   return b;
+}
+
+
+void Le16(Bytes& b, unsigned v) { b.insert(b.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); }
+void Le32(Bytes& b, std::uint32_t v) { Le16(b, v & 0xFFFF), Le16(b, v >> 16); }
+
+// A WMF ([MS-WMF]) of 64 x 64 logical units: a pen, a brush and a font
+// (objects 0, 1, 2), a line, a polygon, an ellipse, a text and a 2 x 2 DIB;
+// behind the placeable header when `placeable`.
+Bytes WmfSeed(bool placeable) {
+  Bytes records;
+  std::uint32_t longest = 0;
+  auto record = [&](unsigned function, std::initializer_list<unsigned> params, const Bytes& tail = {}) {
+    const std::uint32_t words = 3 + std::uint32_t(params.size()) + std::uint32_t(tail.size() / 2);
+    longest = std::max(longest, words);
+    Le32(records, words), Le16(records, function);
+    for (unsigned p : params) Le16(records, p);
+    records.insert(records.end(), tail.begin(), tail.end());
+  };
+  Bytes font(18, 0);
+  font[0] = 12;                                 // height
+  const char face[] = "Arial";                  // then the face name, 32 bytes
+  font.insert(font.end(), face, face + sizeof face);
+  font.resize(50, 0);
+  Bytes dib;
+  for (std::uint32_t v : {40u, 2u, 2u, 0x180001u, 0u, 16u, 0u, 0u, 0u, 0u}) Le32(dib, v);
+  for (std::uint32_t v : {0xFF0000u, 0x00FF00u, 0x0000FFu, 0xFFFFFFu}) Le32(dib, v);  // two rows of 8 bytes
+  record(0x0103, {8});                                     // SetMapMode: anisotropic
+  record(0x020C, {64, 64});                                // SetWindowExt
+  record(0x02FA, {0, 3, 0, 0x00FF, 0});                    // CreatePenIndirect: solid, 3 wide, red
+  record(0x02FC, {2, 0x8000, 0, 3});                       // CreateBrushIndirect: hatched cross, green
+  record(0x02FB, {}, font);                                // CreateFontIndirect
+  record(0x012D, {0}), record(0x012D, {1}), record(0x012D, {2});  // SelectObject
+  record(0x0214, {4, 4}), record(0x0213, {60, 60});        // MoveTo, LineTo (y, x)
+  record(0x0106, {2});                                     // SetPolyFillMode: winding
+  record(0x0324, {4, 10, 2, 60, 30, 2, 30, 50, 60});       // Polygon
+  record(0x0418, {62, 62, 34, 34});                        // Ellipse (bottom, right, top, left)
+  record(0x0521, {2, 'M' | 'x' << 8, 40, 2});              // TextOut
+  record(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 16, 16, 40, 4}, dib);  // StretchDIB, SRCCOPY
+  record(0x0000, {});                                      // end of the metafile
+  Bytes wmf;
+  if (placeable) {
+    Le32(wmf, 0x9AC6CDD7);
+    for (unsigned v : {0u, 0u, 0u, 64u, 64u, 96u}) Le16(wmf, v);
+    Le32(wmf, 0);
+    unsigned checksum = 0;
+    for (std::size_t i = 0; i < 20; i += 2) checksum ^= unsigned(wmf[i]) | unsigned(wmf[i + 1]) << 8;
+    Le16(wmf, checksum);
+  }
+  Le16(wmf, 1), Le16(wmf, 9), Le16(wmf, 0x300);
+  Le32(wmf, std::uint32_t(9 + records.size() / 2));
+  Le16(wmf, 3), Le32(wmf, longest), Le16(wmf, 0);
+  wmf.insert(wmf.end(), records.begin(), records.end());
+  return wmf;
+}
+
+// An EMF ([MS-EMF]) of 64 x 64 pixels whose first record after the header is
+// an EMF+ comment (an EMF+ header marked dual, a filled rectangle, the EMF+
+// end), then a pen, a brush and a font (handles 1 to 3), a line, a polyline,
+// polygons, a 2 x 2 DIB and a text.
+Bytes EmfSeed() {
+  Bytes body;
+  std::uint32_t count = 1;  // the header
+  auto record = [&](std::uint32_t type, std::initializer_list<std::uint32_t> fields, const Bytes& tail = {}) {
+    Le32(body, type), Le32(body, 8 + 4 * std::uint32_t(fields.size()) + std::uint32_t(tail.size()));
+    for (std::uint32_t f : fields) Le32(body, f);
+    body.insert(body.end(), tail.begin(), tail.end());
+    ++count;
+  };
+  Bytes plus;
+  Le32(plus, 0x2B464D45);                                    // "EMF+"
+  Le16(plus, 0x4001), Le16(plus, 1), Le32(plus, 28), Le32(plus, 16);  // header, dual
+  for (std::uint32_t v : {0xDBC01002u, 1u, 96u, 96u}) Le32(plus, v);
+  Le16(plus, 0x400A), Le16(plus, 0xC000), Le32(plus, 28), Le32(plus, 16);  // FillRects: colour, 16-bit
+  Le32(plus, 0xFF2080C0), Le32(plus, 1);
+  for (unsigned v : {4u, 4u, 20u, 10u}) Le16(plus, v);
+  Le16(plus, 0x4002), Le16(plus, 0), Le32(plus, 12), Le32(plus, 0);  // end of file
+  Bytes comment;
+  Le32(comment, std::uint32_t(plus.size()));
+  comment.insert(comment.end(), plus.begin(), plus.end());
+  record(70, {}, comment);                                           // EMR_COMMENT
+  record(38, {1, 0, 2, 0, 0x0000FF});                                // EMR_CREATEPEN: solid, 2 wide, red
+  record(39, {2, 2, 0x008000, 5});                                   // EMR_CREATEBRUSHINDIRECT: hatched
+  Bytes font(92, 0);
+  font[0] = 12;
+  for (std::size_t i = 0; i < 5; ++i) font[28 + 2 * i] = std::uint8_t("Arial"[i]);
+  Le32(body, 82), Le32(body, 104), Le32(body, 3), body.insert(body.end(), font.begin(), font.end()), ++count;
+  record(37, {1}), record(37, {2}), record(37, {3});                 // EMR_SELECTOBJECT
+  record(27, {2, 2}), record(54, {60, 8});                           // EMR_MOVETOEX, EMR_LINETO
+  auto points16 = [](std::initializer_list<unsigned> v) {
+    Bytes b;
+    for (unsigned p : v) Le16(b, p);
+    return b;
+  };
+  record(87, {2, 10, 60, 20, 3}, points16({2, 10, 30, 20, 60, 10}));  // EMR_POLYLINE16
+  record(19, {2});                                                     // EMR_SETPOLYFILLMODE: winding
+  record(86, {4, 24, 40, 60, 3}, points16({4, 24, 40, 40, 20, 60}));   // EMR_POLYGON16
+  record(91, {30, 30, 62, 62, 2, 7, 4, 3},                             // EMR_POLYPOLYGON16
+         points16({30, 30, 62, 30, 62, 62, 30, 62, 34, 34, 58, 34, 46, 58}));
+  Bytes dib;
+  for (std::uint32_t v : {40u, 2u, 2u, 0x180001u, 0u, 16u, 0u, 0u, 0u, 0u}) Le32(dib, v);
+  for (std::uint32_t v : {0xFF0000u, 0x00FF00u, 0x0000FFu, 0xFFFFFFu}) Le32(dib, v);
+  record(81, {40, 40, 56, 56, 40, 40, 0, 0, 2, 2, 80, 40, 120, 16, 0, 0x00CC0020, 16, 16}, dib);  // EMR_STRETCHDIBITS
+  Bytes text;
+  for (unsigned c : {'M', 'x'}) Le16(text, c);
+  for (std::uint32_t dx : {7u, 7u}) Le32(text, dx);
+  record(84, {4, 40, 20, 54, 1, 0, 0, 4, 40, 2, 76, 0, 0, 0, 0, 0, 80}, text);  // EMR_EXTTEXTOUTW
+  record(14, {0, 16, 20});                                                     // EMR_EOF
+  Bytes emf;
+  Le32(emf, 1), Le32(emf, 88);
+  for (std::uint32_t v : {0u, 0u, 63u, 63u, 0u, 0u, 1693u, 1693u}) Le32(emf, v);  // bounds, frame (0.01 mm)
+  Le32(emf, 0x464D4520), Le32(emf, 0x10000), Le32(emf, std::uint32_t(88 + body.size())), Le32(emf, count);
+  Le16(emf, 4), Le16(emf, 0);
+  for (std::uint32_t v : {0u, 0u, 0u, 1920u, 1080u, 508u, 285u}) Le32(emf, v);
+  emf.insert(emf.end(), body.begin(), body.end());
+  return emf;
 }
 
 }  // namespace
@@ -79,6 +197,9 @@ int main(int argc, char** argv) {
                                          Samples(8, 2, 1)));
   Write(pic / "32bit-v5.bmp", MakeBmp(124, 3, 3, 32, 0, {}, Samples(12, 3, 1)));
   Write(pic / "16bit.bmp", MakeBmp(40, 2, 2, 16, 0, {}, Samples(4, 2, 1)));
+  Write(pic / "placeable.wmf", WmfSeed(true));
+  Write(pic / "plain.wmf", WmfSeed(false));
+  Write(pic / "dual.emf", EmfSeed());
   WriteTiffSeeds(pic.string());
   WriteIcoSeeds(pic.string());
   return 0;

@@ -4,12 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
+#include <sstream>
 
+#include "platform/graphics/gdiplus.h"
 #include "tests/platform/graphics/ico_pictures.h"
 #include "tests/platform/graphics/pictures.h"
 #include "tests/platform/graphics/tiff_pictures.h"
@@ -241,22 +246,35 @@ bool NotDrawnHere(const std::string& kind) {
 }
 
 using Layout = std::vector<std::vector<std::string>>;
+using MakeTile = std::function<Bytes(const std::string&, int)>;
 
-// Merges `layout` (rows of tile kinds, "missing" for none) with both builds
-// and compares the files: every header byte, every blue, green and red byte,
-// except in the cells of listed departures; prints what differs and what Wine
-// writes into the fourth byte.
+// The files both builds wrote for one tile set, and where its tiles are.
+struct Merged {
+  std::string ours, wine;  // the Linux build's BMP and the Windows build's
+  int edge = 0;            // the picture's side in pixels
+  fs::path tiles;          // the tile directory on disk
+};
+
+// The blue, green, red and fourth byte of pixel (x, y), counted from the top.
+const std::uint8_t* Pixel(const std::string& bmp, int edge, int x, int y) {
+  return reinterpret_cast<const std::uint8_t*>(bmp.data()) + 54 + (std::size_t(edge - 1 - y) * edge + x) * 4;
+}
+
+// Writes the tiles of `layout` (rows of tile kinds, "missing" for none) into
+// the sandbox, merges them with both builds and reads both files back;
+// fails unless both merges succeeded and the files have the same size and
+// header bytes.
 //
 // With `otherCase`, the names on disk differ from the names the program asks
 // for only in case: the tile directory, a third of the tiles' names whole and
 // another third's extension, and the directory the files are written to.
-void MergeBothAndCompare(const std::string& name, const Layout& layout,
-                         const std::function<Bytes(const std::string&, int)>& make, bool otherCase = false) {
-  e2e::Sandbox s(name);
+void MergeBoth(const e2e::Sandbox& s, const Layout& layout, const MakeTile& make, Merged& merged,
+               bool otherCase = false) {
   const int n = static_cast<int>(layout.size());
   const fs::path dir = s.root() / "tiles" / "3x";
   const fs::path dirOnDisk = otherCase ? s.root() / "Tiles" / "3X" : dir;
   const fs::path out = s.root() / "out", outOnDisk = otherCase ? s.root() / "OUT" : out;
+  merged.tiles = dirOnDisk.parent_path();
   fs::create_directories(outOnDisk);
   for (int r = 0; r < n; ++r) {
     char row[16];
@@ -279,11 +297,35 @@ void MergeBothAndCompare(const std::string& name, const Layout& layout,
   e2e::Run win = wintest::PlayWine(s.root() / "win", scenario(e2e::WindowsPath(dir), e2e::WindowsPath(out / "windows")));
   ASSERT_TRUE(win.Has("message 64 图片拼合并保存完成!!")) << win.Joined();
 
-  const std::string a = Slurp(outOnDisk / "linux.bmp"), b = Slurp(outOnDisk / "windows.bmp");
-  const int edge = n * 256;
-  ASSERT_EQ(a.size(), 54u + std::size_t(edge) * edge * 4);
-  ASSERT_EQ(a.size(), b.size());
-  for (std::size_t i = 0; i < 54; ++i) EXPECT_EQ(a[i], b[i]) << "header byte " << i;
+  merged.ours = Slurp(outOnDisk / "linux.bmp"), merged.wine = Slurp(outOnDisk / "windows.bmp");
+  merged.edge = n * 256;
+  ASSERT_EQ(merged.ours.size(), 54u + std::size_t(merged.edge) * merged.edge * 4);
+  ASSERT_EQ(merged.ours.size(), merged.wine.size());
+  for (std::size_t i = 0; i < 54; ++i) EXPECT_EQ(merged.ours[i], merged.wine[i]) << "header byte " << i;
+}
+
+// After a failure, keeps both files and the tiles for a look.
+void KeepOnFailure(const std::string& name, const Merged& merged) {
+  if (!::testing::Test::HasFailure()) return;
+  const fs::path keep = fs::temp_directory_path() / ("mosalin-" + name);
+  fs::remove_all(keep);
+  fs::create_directories(keep);
+  WriteFile(keep / "linux.bmp", Bytes(merged.ours.begin(), merged.ours.end()));
+  WriteFile(keep / "windows.bmp", Bytes(merged.wine.begin(), merged.wine.end()));
+  fs::copy(merged.tiles, keep / "tiles", fs::copy_options::recursive);
+  std::printf("both files and the tiles are kept in %s\n", keep.c_str());
+}
+
+// Merges `layout` with both builds and compares the files: every header
+// byte, every blue, green and red byte, except in the cells of listed
+// departures; prints what differs and what Wine writes into the fourth byte.
+void MergeBothAndCompare(const std::string& name, const Layout& layout, const MakeTile& make, bool otherCase = false) {
+  e2e::Sandbox s(name);
+  Merged merged;
+  MergeBoth(s, layout, make, merged, otherCase);
+  if (::testing::Test::HasFatalFailure()) return;
+  const std::string &a = merged.ours, &b = merged.wine;
+  const int edge = merged.edge;
 
   struct CellDiff {
     int pixels = 0, max = 0;
@@ -292,12 +334,11 @@ void MergeBothAndCompare(const std::string& name, const Layout& layout,
   std::map<std::string, std::map<int, int>> fourth;  // kind -> value -> pixels (Windows)
   for (int y = 0; y < edge; ++y)
     for (int x = 0; x < edge; ++x) {
-      const std::size_t at = 54 + (std::size_t(edge - 1 - y) * edge + x) * 4;
+      const std::uint8_t *p = Pixel(a, edge, x, y), *q = Pixel(b, edge, x, y);
       int m = 0;
-      for (int c = 0; c < 3; ++c)
-        m = std::max(m, std::abs(int(std::uint8_t(a[at + c])) - int(std::uint8_t(b[at + c]))));
-      EXPECT_EQ(a[at + 3], 0) << "our fourth byte at " << x << "," << y;
-      ++fourth[layout[y / 256][x / 256]][std::uint8_t(b[at + 3])];
+      for (int c = 0; c < 3; ++c) m = std::max(m, std::abs(int(p[c]) - int(q[c])));
+      EXPECT_EQ(p[3], 0) << "our fourth byte at " << x << "," << y;
+      ++fourth[layout[y / 256][x / 256]][q[3]];
       if (m) {
         CellDiff& d = diff[{y / 256, x / 256}];
         ++d.pixels;
@@ -325,15 +366,7 @@ void MergeBothAndCompare(const std::string& name, const Layout& layout,
     }
     std::printf("fourth byte under Wine, %-18s%s, other values: %d\n", kind.c_str(), shown.c_str(), others);
   }
-  if (::testing::Test::HasFailure()) {
-    const fs::path keep = fs::temp_directory_path() / ("mosalin-" + name);
-    fs::remove_all(keep);
-    fs::create_directories(keep);
-    fs::copy(outOnDisk / "linux.bmp", keep);
-    fs::copy(outOnDisk / "windows.bmp", keep);
-    fs::copy(dirOnDisk.parent_path(), keep / "tiles", fs::copy_options::recursive);
-    std::printf("both files and the tiles are kept in %s\n", keep.c_str());
-  }
+  KeepOnFailure(name, merged);
 }
 
 // A tile set of every kind of PNG, JPEG, GIF and BMP tile. A tile larger
@@ -370,6 +403,143 @@ TEST(Differential, NamesThatDifferOnlyInCaseGiveTheSamePicture) {
   MergeBothAndCompare("win-diff-case",
                       {{"rgb8", "jpeg-grey", "rgb8"}, {"bmp24", "missing", "rgb8"}, {"rgb8", "rgb8", "jpeg-grey"}},
                       Make, true);
+}
+
+// A metafile that GDI or GDI+ recorded under Wine, as the recorder
+// (on_windows/metafile_recorder.cpp, which holds the table of cases) lists it.
+struct Recorded {
+  std::string kind;  // emf, wmf, wmf-placeable, emf-plus-dual, emf-plus-only
+  bool text = false;
+  std::string size;  // "WIDTH HEIGHT" as GDI+ under Wine reports it, or "refused STATUS"
+};
+
+// The size our GDI+ substitute reports for `file`, in the recorder's form.
+std::string OurSize(const fs::path& file) {
+  GpImage* image = nullptr;
+  REAL width = 0, height = 0;
+  GpStatus s = GdipLoadImageFromFile(graphics_test::WindowsPath(file.string()).c_str(), &image);
+  if (s == Gdiplus::Ok) s = GdipGetImageDimension(image, &width, &height);
+  if (image) GdipDisposeImage(image);
+  char text[64];
+  if (s == Gdiplus::Ok) std::snprintf(text, sizeof text, "%.9g %.9g", width, height);
+  else std::snprintf(text, sizeof text, "refused %d", int(s));
+  return text;
+}
+
+// The box of a cell's pixels that are not black, what the bitmap holds where
+// nothing was drawn: left, top, right and bottom (exclusive); all 0 if none.
+std::array<int, 4> InkBox(const std::string& bmp, int edge, int row, int col) {
+  std::array<int, 4> box = {256, 256, 0, 0};
+  for (int y = 0; y < 256; ++y)
+    for (int x = 0; x < 256; ++x) {
+      const std::uint8_t* p = Pixel(bmp, edge, col * 256 + x, row * 256 + y);
+      if (p[0] | p[1] | p[2])
+        box = {std::min(box[0], x), std::min(box[1], y), std::max(box[2], x + 1), std::max(box[3], y + 1)};
+    }
+  return box[2] ? box : std::array<int, 4>{};
+}
+
+// Metafiles recorded by the system's own GDI and GDI+ under Wine, every kind
+// (EMF, plain and placeable WMF, dual and EMF+-only), merged as tiles under
+// .png names beside PNG tiles and a missing one. Our GDI+ substitute must
+// report each file's size as Wine's does; each cell of shapes must have at
+// least 99.5 % of its pixels equal to Wine's, and every pixel that differs is
+// listed; text depends on the fonts each side finds, so a cell of text must
+// have its ink in the same box as Wine's, give or take a few pixels. PNG
+// cells and the placeholder must be equal.
+TEST(Differential, RecordedMetafilesMergeAsOnWindows) {
+  SKIP_WHERE_WINE_CANNOT_RUN();
+  e2e::Sandbox s("win-diff-metafiles");
+  const fs::path recorded = s.root() / "recorded";
+  fs::create_directories(recorded);
+  const e2e::Run r = wintest::RunWine(wintest::WindowsBin() / "metafile-recorder.exe",
+                                      {e2e::WindowsPath(recorded)}, {}, s.root() / "recorder");
+  ASSERT_EQ(r.status, 0) << r.Joined();
+  std::map<std::string, Recorded> files;
+  std::set<std::string> kinds;
+  for (const std::string& line : r.transcript) {
+    if (line.empty()) continue;
+    std::istringstream in(line);
+    std::string name, content, w, h;
+    Recorded f;
+    ASSERT_TRUE(in >> name >> f.kind >> content >> w >> h) << line;
+    f.text = content == "text";
+    f.size = w + " " + h;
+    kinds.insert(f.kind);
+    files[name] = f;
+  }
+  EXPECT_EQ(kinds, (std::set<std::string>{"emf", "wmf", "wmf-placeable", "emf-plus-dual", "emf-plus-only"}));
+
+  ULONG_PTR token = 0;
+  const GdiplusStartupInput input{1, 0, FALSE, FALSE};
+  ASSERT_EQ(GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
+  for (const auto& [name, f] : files) EXPECT_EQ(OurSize(recorded / name), f.size) << name << ": the size GDI+ reports";
+  GdiplusShutdown(token);
+
+  // The recorded files in the table's order between a PNG tile and a
+  // missing one, PNG tiles up to a square.
+  std::vector<std::string> cells = {"rgb8"};
+  for (const std::string& line : r.transcript)
+    if (!line.empty()) cells.push_back(line.substr(0, line.find(' ')));
+  cells.push_back("missing");
+  const int n = int(std::ceil(std::sqrt(double(cells.size()))));
+  cells.resize(std::size_t(n) * n, "rgb8");
+  Layout layout(n);
+  for (std::size_t i = 0; i < cells.size(); ++i) layout[i / n].push_back(cells[i]);
+  Merged merged;
+  MergeBoth(s, layout, [&](const std::string& kind, int seed) {
+    if (!files.count(kind)) return Make(kind, seed);
+    const std::string bytes = Slurp(recorded / kind);
+    return Bytes(bytes.begin(), bytes.end());
+  }, merged);
+  if (::testing::Test::HasFatalFailure()) return;
+
+  constexpr int kInkSlack = 4;  // pixels each edge of a text's box may move
+  for (int row = 0; row < n; ++row)
+    for (int col = 0; col < n; ++col) {
+      const std::string& kind = layout[row][col];
+      const auto f = files.find(kind);
+      const bool metafile = f != files.end();
+      if (metafile && f->second.text) {
+        const auto a = InkBox(merged.ours, merged.edge, row, col), b = InkBox(merged.wine, merged.edge, row, col);
+        auto shown = [](const std::array<int, 4>& box) {
+          char text[48] = "none";
+          if (box[2]) std::snprintf(text, sizeof text, "%d,%d to %d,%d", box[0], box[1], box[2], box[3]);
+          return std::string(text);
+        };
+        std::printf("cell (%d, %d) %-28s ink %s here, %s under Wine\n", row, col, kind.c_str(), shown(a).c_str(),
+                    shown(b).c_str());
+        EXPECT_TRUE(a[2] && b[2]) << kind << ": a side draws no text";
+        for (int e = 0; e < 4; ++e) EXPECT_LE(std::abs(a[e] - b[e]), kInkSlack) << kind << ": the ink's box";
+        continue;
+      }
+      // Every pixel that differs, as runs along its row.
+      auto differs = [&](int x, int y) {
+        return std::memcmp(Pixel(merged.ours, merged.edge, col * 256 + x, row * 256 + y),
+                           Pixel(merged.wine, merged.edge, col * 256 + x, row * 256 + y), 3) != 0;
+      };
+      int differing = 0;
+      std::string runs;
+      for (int y = 0; y < 256; ++y) {
+        std::string line;
+        for (int x = 0; x < 256; ++x) {
+          if (!differs(x, y)) continue;
+          const int first = x;
+          while (x + 1 < 256 && differs(x + 1, y)) ++x;
+          differing += x - first + 1;
+          line += " " + std::to_string(first) + (x > first ? "-" + std::to_string(x) : "");
+        }
+        if (!line.empty()) runs += "    y " + std::to_string(y) + ":" + line + "\n";
+      }
+      if (differing)
+        std::printf("cell (%d, %d) %-28s %5d pixels differ (%.2f %%), at x:\n%s", row, col, kind.c_str(), differing,
+                    differing * 100.0 / 65536, runs.c_str());
+      if (metafile)
+        EXPECT_LE(differing, 65536 * 5 / 1000) << kind << ": more than 0.5 % of the pixels differ";
+      else
+        EXPECT_EQ(differing, 0) << kind;
+    }
+  KeepOnFailure("win-diff-metafiles", merged);
 }
 
 }  // namespace
