@@ -48,8 +48,10 @@
 namespace graphics {
 namespace {
 
+// A raster picture, or a metafile (when `metafile` is set) played at each draw.
 struct ImageObject {
   Picture picture;
+  std::unique_ptr<metafile::Metafile> metafile;
 };
 
 struct GraphicsObject {
@@ -175,7 +177,7 @@ GpStatus GdipLoadImageFromFile(const WCHAR* path, GpImage** image) {
 
   // Reading and decoding need no lock.
   auto object = std::make_unique<ImageObject>();
-  if (GpStatus s = g.ahead.Load(*posix, object->picture); s != Gdiplus::Ok) {
+  if (GpStatus s = g.ahead.Load(*posix, object->picture, &object->metafile); s != Gdiplus::Ok) {
     platform::Trace("GdipLoadImageFromFile %s: %s: %s", posix->c_str(), LoadFailureWord(LastLoadFailure()),
                     FailureReason().c_str());
     return s == Gdiplus::UnknownImageFormat ? Gdiplus::OutOfMemory : s;
@@ -198,8 +200,9 @@ GpStatus GdipGetImageDimension(GpImage* image, REAL* width, REAL* height) {
   if (!g.Started()) return Gdiplus::GdiplusNotInitialized;
   const ImageObject* object = LiveImage(image);
   if (!object || !width || !height) return Gdiplus::InvalidParameter;
-  *width = static_cast<REAL>(object->picture.width);
-  *height = static_cast<REAL>(object->picture.height);
+  // A metafile's frame in 0.01 mm, a picture's pixels (metafile.cpp).
+  *width = static_cast<REAL>(object->metafile ? object->metafile->width : object->picture.width);
+  *height = static_cast<REAL>(object->metafile ? object->metafile->height : object->picture.height);
   return Gdiplus::Ok;
 }
 
@@ -214,6 +217,7 @@ GpStatus GdipDrawImageRect(GpGraphics* graphics, GpImage* image, REAL x, REAL y,
   std::lock_guard gdi(GdiLock());
   Surface surface;
   if (!SurfaceOfDc(target->dc, &surface)) return Gdiplus::Win32Error;
+  if (object->metafile) return metafile::Play(*object->metafile, surface, x, y, width, height);
   return DrawPicture(object->picture, surface, x, y, width, height);
 }
 
