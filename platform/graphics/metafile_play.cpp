@@ -133,7 +133,8 @@ std::u16string AnsiText(std::string_view bytes, std::uint8_t charSet) {
 class Player {
  public:
   Player(const Metafile& m, Canvas& canvas, Affine base, double w, double h) : m_(m), c_(canvas), base_(base) {
-    s_.clip = c_.clip;
+    s_.clip = *c_.clip;
+    c_.clip = &s_.clip;
     const Header& hd = m.header;
     wmf_ = hd.kind != Kind::kEmf;
     if (wmf_) {
@@ -152,7 +153,6 @@ class Player {
     Record r;
     while (!c_.Exhausted() && walk.Next(r)) {
       if (!c_.Spend(1)) break;
-      c_.clip = s_.clip;
       if (wmf_) Wmf(r);
       else Emf(r);
     }
@@ -373,15 +373,23 @@ class Player {
     if (!c_.Clipped(std::int32_t(p.x), std::int32_t(p.y))) c_.Set(std::int32_t(p.x), std::int32_t(p.y), Colour(colour));
   }
   void PaintRegion(const Region& region, const Paint& paint, int rop2) {
-    for (const IRect& q : Combine(region, s_.clip, RegionOp::kAnd))
+    for (const IRect& q : Comb(region, s_.clip, RegionOp::kAnd))
       for (std::int32_t y = q.top; y < q.bottom && !c_.Exhausted(); ++y) c_.FillSpan(y, q.left, q.right, paint, rop2);
   }
 
   // --- Clipping -----------------------------------------------------------
 
+  // Combine, its steps counted as work.
+  Region Comb(const Region& a, const Region& b, RegionOp op) {
+    std::uint64_t work = 0;
+    Region r = Combine(a, b, op, &work);
+    c_.Spend(work);
+    return r;
+  }
+
   void ClipTo(Region r, RegionOp op) {
-    if (op == RegionOp::kCopy) s_.clip = Combine(r, {c_.Bound()}, RegionOp::kAnd);
-    else s_.clip = Combine(Combine(s_.clip, r, op), {c_.Bound()}, RegionOp::kAnd);
+    if (op == RegionOp::kCopy) s_.clip = Comb(r, {c_.Bound()}, RegionOp::kAnd);
+    else s_.clip = Comb(Comb(s_.clip, r, op), {c_.Bound()}, RegionOp::kAnd);
   }
   // OffsetClipRgn: the clip moves by a logical offset.
   void OffsetClip(double x, double y) {
@@ -400,7 +408,7 @@ class Player {
     ClipTo({DevRect(l, t, r, b, Full())}, exclude ? RegionOp::kDiff : RegionOp::kAnd);
   }
   // RGNDATA (EMF): its rectangles are in reference device pixels.
-  std::optional<Region> RegionData(Span d) const {
+  std::optional<Region> RegionData(Span d) {
     if (d.size() < 32) return std::nullopt;
     const std::uint32_t count = Le32(&d[8]);
     if (count > (d.size() - 32) / 16) return std::nullopt;
@@ -410,7 +418,7 @@ class Player {
       const IRect rect = DevRect(S32(q), S32(q + 4), S32(q + 8), S32(q + 12), base_);
       if (!rect.Empty()) r.push_back(rect);
     }
-    return Combine({}, r, RegionOp::kOr);
+    return Comb({}, r, RegionOp::kOr);
   }
 
   // --- Text ---------------------------------------------------------------
@@ -419,7 +427,8 @@ class Player {
             const std::optional<std::array<double, 4>>& rect) {
     constexpr std::uint32_t kOpaque = 2, kClipped = 4;
     const Affine full = Full();
-    const Region saved = c_.clip;
+    if (!c_.Spend(s_.clip.size())) return;
+    Region textClip = s_.clip;
     if (rect) {
       const IRect box = DevRect((*rect)[0], (*rect)[1], (*rect)[2], (*rect)[3], full);
       if (options & kOpaque) {
@@ -428,7 +437,7 @@ class Player {
         for (std::int32_t y = std::max(box.top, c_.Bound().top); y < std::min(box.bottom, c_.Bound().bottom); ++y)
           c_.FillSpan(y, box.left, box.right, bk, 13);
       }
-      if (options & kClipped) c_.clip = Combine(c_.clip, {box}, RegionOp::kAnd);
+      if (options & kClipped) textClip = Comb(textClip, {box}, RegionOp::kAnd);
     }
     const bool updateCp = s_.textAlign & 1;
     if (updateCp) logical = s_.position;
@@ -442,18 +451,18 @@ class Player {
     TextFont font = s_.font;
     font.height = static_cast<std::int32_t>(std::lround(font.height * full.ScaleY()));
     font.width = static_cast<std::int32_t>(std::lround(font.width * full.ScaleX()));
-    const IRect bounds = BoundsOf(c_.clip);
+    const IRect bounds = BoundsOf(textClip);
     if (!bounds.Empty() && !run.text.empty()) {
       Clip clip{bounds.left, bounds.top, bounds.right, bounds.bottom, nullptr, 0};
       std::vector<std::uint8_t> mask;
       const std::uint64_t area = std::uint64_t(bounds.right - bounds.left) * std::uint64_t(bounds.bottom - bounds.top);
       bool draw = true;
-      if (c_.clip.size() > 1) {
+      if (textClip.size() > 1) {
         draw = area <= kMaxPixels && c_.Spend(area);
         if (draw) {
           mask.assign(std::size_t(area), 0);
           const std::size_t stride = std::size_t(bounds.right - bounds.left);
-          for (const IRect& q : c_.clip)
+          for (const IRect& q : textClip)
             for (std::int32_t y = q.top; y < q.bottom; ++y)
               std::memset(&mask[std::size_t(y - bounds.top) * stride + std::size_t(q.left - bounds.left)], 1,
                           std::size_t(q.right - q.left));
@@ -465,7 +474,6 @@ class Player {
         if (updateCp && full.a != 0) s_.position.x += advance / full.a;
       }
     }
-    c_.clip = saved;
   }
 
   // ANSI advances come one per byte: a double-byte character (code page
@@ -533,7 +541,7 @@ class Player {
     const std::int32_t x0 = std::max<std::int32_t>(bound.left, std::int32_t(L)), x1 = std::min<std::int32_t>(bound.right, std::int32_t(R));
     const std::int32_t y0 = std::max<std::int32_t>(bound.top, std::int32_t(T)), y1 = std::min<std::int32_t>(bound.bottom, std::int32_t(B));
     if (x0 >= x1 || y0 >= y1) return;
-    if (!c_.Spend(std::uint64_t(x1 - x0) * std::uint64_t(y1 - y0))) return;
+    if (!c_.Spend(std::uint64_t(x1 - x0) * std::uint64_t(y1 - y0) * c_.clip->size())) return;
     const Paint pattern = BrushPaint(s_.brush);
     // The source rectangle's top row in the picture (rows top-down): a
     // bottom-up DIB counts the rectangle's y from its bottom row.
@@ -609,10 +617,12 @@ class Player {
   // --- State ----------------------------------------------------------------
 
   void SaveDc() {
+    if (!c_.Spend(s_.clip.size())) return;
     if (saved_.size() < std::size_t(kMaxSavedStates)) saved_.push_back(s_);
     else ++ignoredSaves_;
   }
   void RestoreDc(std::int32_t n) {
+    if (!c_.Spend(s_.clip.size())) return;
     // Negative: relative to the latest save (-1: the latest); positive: the
     // n-th save counting from 1.
     std::int64_t index = n < 0 ? std::int64_t(saved_.size()) + n : std::int64_t(n) - 1;
@@ -1024,7 +1034,7 @@ class Player {
       }
       at += 6 + std::size_t(count) * 2 + 2;
     }
-    o.region = Combine({}, r, RegionOp::kOr);
+    o.region = Comb({}, r, RegionOp::kOr);
     return o;
   }
 

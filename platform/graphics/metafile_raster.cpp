@@ -106,46 +106,43 @@ void Orient(Figure& f) {
 
 }  // namespace
 
-Region Combine(const Region& a, const Region& b, RegionOp op) {
+Region Combine(const Region& a, const Region& b, RegionOp op, std::uint64_t* work) {
   if (op == RegionOp::kCopy) return b;
   std::vector<std::int32_t> ys;
   for (const Region* r : {&a, &b})
-    for (const IRect& q : *r) ys.push_back(q.top), ys.push_back(q.bottom);
+    for (const IRect& q : *r)
+      if (!q.Empty()) ys.push_back(q.top), ys.push_back(q.bottom);
   std::sort(ys.begin(), ys.end());
   ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+  if (work) *work += std::uint64_t(ys.size()) * (a.size() + b.size() + 1);
   Region out;
   std::vector<std::pair<std::int32_t, std::int32_t>> previous, current;
+  std::vector<std::pair<std::int32_t, int>> edges;  // x, +-1 for a, +-2 for b
   std::size_t previousStart = 0;
   for (std::size_t i = 0; i + 1 < ys.size(); ++i) {
     const std::int32_t top = ys[i], bottom = ys[i + 1];
-    std::vector<std::int32_t> xs;
-    auto covering = [&](const Region& r, std::vector<std::pair<std::int32_t, std::int32_t>>& spans) {
-      for (const IRect& q : r)
-        if (q.top <= top && q.bottom >= bottom && q.left < q.right) {
-          spans.push_back({q.left, q.right});
-          xs.push_back(q.left), xs.push_back(q.right);
-        }
-    };
-    std::vector<std::pair<std::int32_t, std::int32_t>> sa, sb;
-    covering(a, sa);
-    covering(b, sb);
-    std::sort(xs.begin(), xs.end());
-    xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+    // The band's spans of both regions as entering and leaving edges.
+    edges.clear();
+    for (int which = 0; which < 2; ++which)
+      for (const IRect& q : which ? b : a)
+        if (q.top <= top && q.bottom >= bottom && q.left < q.right)
+          edges.push_back({q.left, which ? 2 : 1}), edges.push_back({q.right, which ? -2 : -1});
+    std::sort(edges.begin(), edges.end());
     current.clear();
-    auto in = [](const std::vector<std::pair<std::int32_t, std::int32_t>>& s, std::int32_t x) {
-      for (auto [l, r] : s)
-        if (l <= x && x < r) return true;
-      return false;
-    };
-    for (std::size_t j = 0; j + 1 < xs.size(); ++j) {
-      const bool ia = in(sa, xs[j]), ib = in(sb, xs[j]);
+    int inA = 0, inB = 0;
+    for (std::size_t j = 0; j < edges.size(); ++j) {
+      const int e = edges[j].second;
+      (e == 1 || e == -1 ? inA : inB) += e > 0 ? 1 : -1;
+      if (j + 1 == edges.size() || edges[j + 1].first == edges[j].first) continue;
+      const bool ia = inA > 0, ib = inB > 0;
       const bool keep = op == RegionOp::kAnd ? ia && ib
                         : op == RegionOp::kOr ? ia || ib
                         : op == RegionOp::kXor ? ia != ib
                                                : ia && !ib;
       if (!keep) continue;
-      if (!current.empty() && current.back().second == xs[j]) current.back().second = xs[j + 1];
-      else current.push_back({xs[j], xs[j + 1]});
+      const std::int32_t l = edges[j].first, r = edges[j + 1].first;
+      if (!current.empty() && current.back().second == l) current.back().second = r;
+      else current.push_back({l, r});
     }
     // A band equal to the one right above it extends that band's rectangles.
     if (!current.empty() && current == previous && !out.empty() && out[previousStart].bottom == top) {
@@ -213,7 +210,7 @@ std::uint32_t Rop3(std::uint32_t rop3, std::uint32_t p, std::uint32_t s, std::ui
 }
 
 Canvas::Canvas(const Surface& s, IRect bound) : s_(s), bound_(bound) {
-  if (!bound.Empty()) clip.push_back(bound);
+  if (!bound.Empty()) own_.push_back(bound);
 }
 
 std::uint32_t Canvas::Get(std::int32_t x, std::int32_t y) const {
@@ -237,7 +234,7 @@ void Canvas::Set(std::int32_t x, std::int32_t y, std::uint32_t c) {
 }
 
 bool Canvas::Clipped(std::int32_t x, std::int32_t y) const {
-  for (const IRect& r : clip)
+  for (const IRect& r : *clip)
     if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return false;
   return true;
 }
@@ -250,8 +247,8 @@ bool Canvas::Spend(std::uint64_t n) {
 }
 
 void Canvas::FillSpan(std::int32_t y, std::int32_t x0, std::int32_t x1, const Paint& p, int rop2) {
-  if (!Spend(clip.size())) return;
-  for (const IRect& r : clip) {
+  if (!Spend(clip->size())) return;
+  for (const IRect& r : *clip) {
     if (y < r.top || y >= r.bottom) continue;
     const std::int32_t a = std::max(x0, r.left), b = std::min(x1, r.right);
     if (a >= b || !Spend(std::uint64_t(b - a))) continue;
@@ -264,7 +261,7 @@ void Canvas::FillSpan(std::int32_t y, std::int32_t x0, std::int32_t x1, const Pa
 }
 
 void Canvas::Plot(std::int32_t x, std::int32_t y, std::uint32_t colour, int rop2) {
-  if (Clipped(x, y)) return;
+  if (!Spend(clip->size()) || Clipped(x, y)) return;
   Set(x, y, rop2 == 13 ? colour : Rop2(rop2, colour, Get(x, y)));
 }
 
@@ -276,9 +273,12 @@ void FillFigures(Canvas& c, const std::vector<Figure>& figures, bool winding, co
 Region RegionOfFigures(Canvas& c, const std::vector<Figure>& figures, bool winding) {
   Region rows;
   Scan(c, figures, winding, [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
-    if (rows.size() < kMaxClipRects * 4) rows.push_back({x0, y, x1, y + 1});
+    if (rows.size() < kMaxClipRects) rows.push_back({x0, y, x1, y + 1});
   });
-  return Combine({}, rows, RegionOp::kOr);  // merges the rows into bands
+  std::uint64_t work = 0;
+  Region merged = Combine({}, rows, RegionOp::kOr, &work);  // merges the rows into bands
+  c.Spend(work);
+  return merged;
 }
 
 void DrawLine(Canvas& c, std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, const LinePen& pen,

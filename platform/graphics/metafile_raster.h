@@ -45,7 +45,10 @@ struct IRect {
 // A region: non-overlapping rectangles, kept in bands (sorted by top, then left).
 using Region = std::vector<IRect>;
 enum class RegionOp { kAnd = 1, kOr = 2, kXor = 3, kDiff = 4, kCopy = 5 };
-Region Combine(const Region& a, const Region& b, RegionOp op);
+// The result has at most kMaxClipRects rectangles (the rest is dropped).
+// `work` (when given) grows by the steps taken: bands times rectangles, at
+// most about 2 (a.size() + b.size())^2.
+Region Combine(const Region& a, const Region& b, RegionOp op, std::uint64_t* work = nullptr);
 IRect BoundsOf(const Region& r);
 
 // What fills a pixel: a solid colour, a hatch over the background (or over
@@ -73,7 +76,9 @@ class Canvas {
 
   const IRect& Bound() const { return bound_; }
   const Surface& Target() const { return s_; }
-  Region clip;  // always inside Bound()
+  // The clip region in force, always inside Bound(): the canvas's own (the
+  // bound) until the player points it at its device context's.
+  const Region* clip = &own_;
 
   std::uint32_t Get(std::int32_t x, std::int32_t y) const;
   void Set(std::int32_t x, std::int32_t y, std::uint32_t colour);
@@ -91,6 +96,7 @@ class Canvas {
  private:
   const Surface& s_;
   IRect bound_;
+  Region own_;
   std::uint64_t work_ = 0;
   bool exhausted_ = false;
 };

@@ -186,6 +186,16 @@ TEST(Metafile, BombsAreRefusedOrBounded) {
   RecordProperty("fill_bomb_seconds", std::to_string(seconds));
   EXPECT_EQ(big.Pixel(100, 100), kWhite);
 
+  // A clip region of thousands of rectangles (a grid of excluded squares),
+  // then long lines: each pixel's clip test counts as work.
+  EmfWriter grid;
+  for (int i = 0; i < 4096; ++i) grid.Record(29, {i % 64 * 8, i / 64 * 8, i % 64 * 8 + 4, i / 64 * 8 + 4});
+  for (int i = 0; i < 200000; ++i) grid.Record(27, {0, i % 512}).Record(54, {512, i % 512});
+  ASSERT_EQ(Parse(PixelEmf(grid, 512, 512), m), Gdiplus::Ok);
+  const double gridSeconds = Seconds([&] { EXPECT_EQ(mf::Play(m, big.Surface(), 0, 0, 512, 512), Gdiplus::Ok); });
+  EXPECT_LT(gridSeconds, 30.0);
+  RecordProperty("clip_bomb_seconds", std::to_string(gridSeconds));
+
   // A frame of 2e7 mm, drawn at that size onto a small bitmap: only the
   // bitmap's pixels cost anything.
   EmfWriter huge;
