@@ -12,13 +12,18 @@
 //    non-finite coordinate: InvalidParameter (see draw.h for the pixels).
 //  - GdipLoadImageFromFile: a path that does not map to a POSIX path, or no
 //    such file: FileNotFound; a file that cannot be opened or read otherwise
-//    (no permission, a directory): Win32Error; a file above 1 GiB or a picture
-//    beyond the limits of picture.h: OutOfMemory; content that no decoder
-//    takes (not a picture, or a variant the decoders refuse, metafiles among
-//    them): OutOfMemory too, which is what GDI+ reports for a file that does
-//    not have a valid image format (System.Drawing's Image.FromFile turns that
-//    status into its OutOfMemoryException); corrupt or truncated data:
-//    GenericError (see each decoder). The format comes from the content,
+//    (no permission, a directory): Win32Error; a file above 1 GiB, a picture
+//    beyond the limits of picture.h or a metafile of more records than
+//    metafile.h allows: OutOfMemory; content that no decoder takes (not a
+//    picture, a variant the decoders refuse, a WMF without the placeable
+//    header, an EMF+-only metafile): OutOfMemory too, which is what GDI+
+//    reports for a file that does not have a valid image format
+//    (System.Drawing's Image.FromFile turns that status into its
+//    OutOfMemoryException); corrupt or truncated data, metafiles' included:
+//    GenericError (see each decoder and metafile.h).
+//  - A placeable WMF or an EMF loads as a metafile: GdipGetImageDimension
+//    gives its frame in 0.01 mm, GdipDrawImageRect plays its records
+//    (metafile.h; a non-finite coordinate: InvalidParameter). The format comes from the content,
 //    never the name. Why a load failed (missing, unreadable, not a picture,
 //    truncated, too large, damaged) is kept per thread (picture.h), for the
 //    runtime host to report.

@@ -1,11 +1,12 @@
 // Recognising, sizing and walking metafiles (metafile.h).
 //
 // The size GdipGetImageDimension reports. GdipGetImageDimension is the flat
-// function behind Image::GetPhysicalDimension, whose documentation says: "If
-// the image is a bitmap, the width and height are returned in pixels. If the
-// image is a metafile, the width and height are returned in 0.01 millimeter
-// units" (Microsoft, Image::GetPhysicalDimension and System.Drawing's
-// Image.PhysicalDimension). So a metafile's dimension is its frame in 0.01 mm:
+// function behind GDI+'s Image::GetPhysicalDimension and behind
+// System.Drawing's Image.PhysicalDimension, whose documentation (Microsoft
+// Learn, Image.PhysicalDimension, Remarks) says: "If the image is a bitmap,
+// the width and height are returned in pixels. If the image is a metafile,
+// the width and height are returned in 0.01 millimeter units".
+// So a metafile's dimension is its frame in 0.01 mm:
 //  - placeable WMF: the bounding box is in logical units of which `Inch` make
 //    one inch ([MS-WMF] 2.3.2.3 META_PLACEABLE: "Inch: the number of logical
 //    units per inch"), so width = |Right - Left| * 2540 / Inch and height =
