@@ -93,8 +93,10 @@ GpStatus Parse(std::unique_ptr<std::uint8_t[]> data, std::size_t size, Metafile&
 // Plays the records onto `target` (1 or 32 bits per pixel) with the
 // metafile's frame mapped onto the rectangle x, y, w, h (pixels), clipped to
 // it and to the bitmap; pixels that no record draws keep what they hold.
-// Ok, or InvalidParameter for a non-finite coordinate or another depth.
-GpStatus Play(const Metafile& m, const Surface& target, double x, double y, double w, double h);
+// Drawing stops once `budget` units of work are spent. Ok, or
+// InvalidParameter for a non-finite coordinate or another depth.
+GpStatus Play(const Metafile& m, const Surface& target, double x, double y, double w, double h,
+              std::uint64_t budget = kMaxWork);
 
 // One record of the walk: its type (the WMF function number or the EMF
 // type), its parameters after the record's size and type, and the whole

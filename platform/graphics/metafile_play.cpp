@@ -184,9 +184,10 @@ class Player {
   }
   Affine Full() const { return s_.world.Then(Page()).Then(base_); }
   PointD Dev(PointD p) const { return Full().Apply(p); }
-  static PointD Round(PointD p) {
-    return {std::floor(std::clamp(p.x, -1e9, 1e9) + 0.5), std::floor(std::clamp(p.y, -1e9, 1e9) + 0.5)};
-  }
+  // Whole device pixels within +-1e9 (a NaN from overflowing transforms: 0).
+  static double Whole(double v) { return std::isnan(v) ? 0 : std::floor(std::clamp(v, -1e9, 1e9) + 0.5); }
+  static PointD Round(PointD p) { return {Whole(p.x), Whole(p.y)}; }
+  static std::int32_t Int(double v) { return static_cast<std::int32_t>(Whole(v)); }
   PointD DevRound(PointD p) const { return Round(Dev(p)); }
 
   // --- Drawing ------------------------------------------------------------
@@ -199,7 +200,8 @@ class Player {
   }
   double PenPixels() const {
     if (s_.pen.cosmetic || s_.pen.width <= 1) return 1;
-    return std::max(1.0, std::floor(s_.pen.width * std::sqrt(std::fabs(Full().a * Full().d - Full().b * Full().c)) + 0.5));
+    const Affine f = Full();
+    return std::max(1.0, Whole(s_.pen.width * std::sqrt(std::fabs(f.a * f.d - f.b * f.c))));
   }
 
   void Stroke(const Figure& device, bool closed) {
@@ -394,7 +396,7 @@ class Player {
   // OffsetClipRgn: the clip moves by a logical offset.
   void OffsetClip(double x, double y) {
     const Affine f = Full();
-    const auto dx = std::int32_t(std::lround(x * f.a)), dy = std::int32_t(std::lround(y * f.d));
+    const std::int32_t dx = Int(x * f.a), dy = Int(y * f.d);
     Region moved = s_.clip;
     for (IRect& q : moved) q = {q.left + dx, q.top + dy, q.right + dx, q.bottom + dy};
     ClipTo(moved, RegionOp::kCopy);
@@ -447,10 +449,10 @@ class Player {
     run.x = at.x, run.y = at.y;
     run.align = s_.textAlign & ~1u;
     run.colour = s_.textColour, run.opaque = s_.bkOpaque, run.background = s_.bkColour;
-    for (std::int32_t dx : dxLogical) run.dx.push_back(static_cast<std::int32_t>(std::lround(dx * full.ScaleX())));
+    for (std::int32_t dx : dxLogical) run.dx.push_back(Int(dx * full.ScaleX()));
     TextFont font = s_.font;
-    font.height = static_cast<std::int32_t>(std::lround(font.height * full.ScaleY()));
-    font.width = static_cast<std::int32_t>(std::lround(font.width * full.ScaleX()));
+    font.height = Int(font.height * full.ScaleY());
+    font.width = Int(font.width * full.ScaleX());
     const IRect bounds = BoundsOf(textClip);
     if (!bounds.Empty() && !run.text.empty()) {
       Clip clip{bounds.left, bounds.top, bounds.right, bounds.bottom, nullptr, 0};
@@ -1234,7 +1236,8 @@ class Player {
 
 }  // namespace
 
-GpStatus Play(const Metafile& m, const Surface& target, double x, double y, double w, double h) {
+GpStatus Play(const Metafile& m, const Surface& target, double x, double y, double w, double h,
+              std::uint64_t budget) {
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h))
     return Gdiplus::InvalidParameter;
   if (target.bitsPerPixel != 32 && target.bitsPerPixel != 1) return Gdiplus::InvalidParameter;
@@ -1263,7 +1266,7 @@ GpStatus Play(const Metafile& m, const Surface& target, double x, double y, doub
     // The window maps onto the viewport (0, 0, w, h): only the offset is left.
     base = {1, 0, 0, 1, x, y};
   }
-  Canvas canvas(target, bound);
+  Canvas canvas(target, bound, budget);
   Player player(m, canvas, base, w, h);
   player.Run();
   return Gdiplus::Ok;

@@ -26,7 +26,7 @@ std::int32_t Mod(std::int64_t v, std::int32_t m) {
 }
 
 std::int32_t ClampToInt(double v) {
-  return static_cast<std::int32_t>(std::clamp(v, -1073741824.0, 1073741824.0));
+  return std::isnan(v) ? 0 : static_cast<std::int32_t>(std::clamp(v, -1073741824.0, 1073741824.0));
 }
 
 struct Edge {
@@ -68,7 +68,10 @@ void Scan(Canvas& c, const std::vector<Figure>& figures, bool winding, Span span
     if (!c.Spend(active.size() + 1)) return;
     cross.clear();
     for (const Edge* e : active)
-      if (e->top <= sy) cross.push_back({e->x + (sy - e->top) * e->slope, e->dir});
+      if (e->top <= sy) {
+        const double x = e->x + (sy - e->top) * e->slope;  // steep edges of huge figures may overflow
+        cross.push_back({std::isnan(x) ? 0.0 : std::clamp(x, -2e9, 2e9), e->dir});
+      }
     std::sort(cross.begin(), cross.end());
     int count = 0;
     for (std::size_t i = 0; i + 1 < cross.size(); ++i) {
@@ -85,7 +88,7 @@ void Scan(Canvas& c, const std::vector<Figure>& figures, bool winding, Span span
 
 // A round join or end: at most 64 sides, whatever the radius.
 Figure Circle(PointD centre, double r) {
-  const int sides = static_cast<int>(std::clamp(r, 4.0, 64.0));
+  const int sides = std::isfinite(r) ? static_cast<int>(std::clamp(r, 4.0, 64.0)) : 4;
   Figure f;
   for (int i = 0; i < sides; ++i) {
     const double t = 2 * std::numbers::pi * i / sides;
@@ -209,7 +212,7 @@ std::uint32_t Rop3(std::uint32_t rop3, std::uint32_t p, std::uint32_t s, std::ui
   return r & 0xFFFFFF;
 }
 
-Canvas::Canvas(const Surface& s, IRect bound) : s_(s), bound_(bound) {
+Canvas::Canvas(const Surface& s, IRect bound, std::uint64_t budget) : s_(s), bound_(bound), budget_(budget) {
   if (!bound.Empty()) own_.push_back(bound);
 }
 
@@ -242,7 +245,7 @@ bool Canvas::Clipped(std::int32_t x, std::int32_t y) const {
 bool Canvas::Spend(std::uint64_t n) {
   if (exhausted_) return false;
   work_ += n;
-  if (work_ > kMaxWork) exhausted_ = true;
+  if (work_ > budget_) exhausted_ = true;
   return !exhausted_;
 }
 
@@ -341,7 +344,7 @@ std::vector<Figure> WidePolyline(const Figure& points, bool closed, double width
 
 Figure EllipseArc(double cx, double cy, double rx, double ry, double a0, double sweep) {
   const double extent = std::max(std::fabs(rx), std::fabs(ry)) * std::fabs(sweep);
-  const int segments = static_cast<int>(std::clamp(extent / 2, 4.0, 1024.0));
+  const int segments = std::isfinite(extent) ? static_cast<int>(std::clamp(extent / 2, 4.0, 1024.0)) : 4;
   Figure f;
   f.reserve(std::size_t(segments) + 1);
   for (int i = 0; i <= segments; ++i) {

@@ -72,7 +72,7 @@ std::uint32_t Rop3(std::uint32_t rop3, std::uint32_t pattern, std::uint32_t sour
 class Canvas {
  public:
   // `bound`: the part of the target rectangle that lies on the bitmap.
-  Canvas(const Surface& s, IRect bound);
+  Canvas(const Surface& s, IRect bound, std::uint64_t budget);
 
   const IRect& Bound() const { return bound_; }
   const Surface& Target() const { return s_; }
@@ -84,7 +84,7 @@ class Canvas {
   void Set(std::int32_t x, std::int32_t y, std::uint32_t colour);
   bool Clipped(std::int32_t x, std::int32_t y) const;  // true: may not draw
 
-  // Counts `n` units of work; false (for good) once kMaxWork is spent.
+  // Counts `n` units of work; false (for good) once the budget is spent.
   bool Spend(std::uint64_t n);
   bool Exhausted() const { return exhausted_; }
 
@@ -97,7 +97,7 @@ class Canvas {
   const Surface& s_;
   IRect bound_;
   Region own_;
-  std::uint64_t work_ = 0;
+  std::uint64_t budget_, work_ = 0;
   bool exhausted_ = false;
 };
 

@@ -161,6 +161,20 @@ TEST(Metafile, GdiPixelRules) {
   }
 }
 
+TEST(Metafile, OneBitBitmapsTakeTheNearerOfBlackAndWhite) {
+  EmfWriter e;
+  e.Record(39, {1, 0, 0x0000FF, 0}).Record(37, {1}).Record(43, {2, 2, 8, 6});  // a red brush: nearer black
+  mf::Metafile m;
+  ASSERT_EQ(Parse(PixelEmf(e), m), Gdiplus::Ok);
+  std::vector<std::uint8_t> bits(16 * 4, 0xFF);  // white rows of 4 bytes
+  ASSERT_EQ(mf::Play(m, {bits.data(), 16, 16, 1, 4}, 0, 0, 16, 16), Gdiplus::Ok);
+  const auto bit = [&](int x, int y) { return (bits[std::size_t(y) * 4 + std::size_t(x) / 8] >> (7 - x % 8)) & 1; };
+  EXPECT_EQ(bit(2, 2), 0);
+  EXPECT_EQ(bit(4, 4), 0);
+  EXPECT_EQ(bit(8, 4), 1);
+  EXPECT_EQ(bit(4, 6), 1);
+}
+
 double Seconds(const std::function<void()>& f) {
   const auto start = std::chrono::steady_clock::now();
   f();
@@ -175,15 +189,15 @@ TEST(Metafile, BombsAreRefusedOrBounded) {
   mf::Metafile m;
   EXPECT_LT(Seconds([&] { EXPECT_EQ(Parse(manyFile, m), Gdiplus::OutOfMemory); }), 5.0);
 
-  // Just below it, every record a rectangle over the whole target: the work
-  // budget ends the drawing.
+  // Just below it, every record a rectangle over the whole target and the
+  // last one red: the work budget (here 2^22 units, 2^28 in use) ends the
+  // drawing long before.
   EmfWriter fills;
   for (std::uint32_t i = 0; i + 8 < mf::kMaxRecords; ++i) fills.Record(43, {-1, -1, 600, 600});
+  fills.Record(39, {1, 0, 0x0000FF, 0}).Record(37, {1}).Record(43, {-1, -1, 600, 600});
   ASSERT_EQ(Parse(PixelEmf(fills, 512, 512), m), Gdiplus::Ok);
   Canvas big(512, 512, kGrey);
-  const double seconds = Seconds([&] { EXPECT_EQ(mf::Play(m, big.Surface(), 0, 0, 512, 512), Gdiplus::Ok); });
-  EXPECT_LT(seconds, 30.0);
-  RecordProperty("fill_bomb_seconds", std::to_string(seconds));
+  EXPECT_LT(Seconds([&] { EXPECT_EQ(mf::Play(m, big.Surface(), 0, 0, 512, 512, 1 << 22), Gdiplus::Ok); }), 5.0);
   EXPECT_EQ(big.Pixel(100, 100), kWhite);
 
   // A clip region of thousands of rectangles (a grid of excluded squares),
@@ -192,9 +206,7 @@ TEST(Metafile, BombsAreRefusedOrBounded) {
   for (int i = 0; i < 4096; ++i) grid.Record(29, {i % 64 * 8, i / 64 * 8, i % 64 * 8 + 4, i / 64 * 8 + 4});
   for (int i = 0; i < 200000; ++i) grid.Record(27, {0, i % 512}).Record(54, {512, i % 512});
   ASSERT_EQ(Parse(PixelEmf(grid, 512, 512), m), Gdiplus::Ok);
-  const double gridSeconds = Seconds([&] { EXPECT_EQ(mf::Play(m, big.Surface(), 0, 0, 512, 512), Gdiplus::Ok); });
-  EXPECT_LT(gridSeconds, 30.0);
-  RecordProperty("clip_bomb_seconds", std::to_string(gridSeconds));
+  EXPECT_LT(Seconds([&] { EXPECT_EQ(mf::Play(m, big.Surface(), 0, 0, 512, 512, 1 << 22), Gdiplus::Ok); }), 5.0);
 
   // A frame of 2e7 mm, drawn at that size onto a small bitmap: only the
   // bitmap's pixels cost anything.
