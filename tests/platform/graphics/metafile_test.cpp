@@ -84,8 +84,8 @@ TEST(Metafile, KindsAndTheDimensionGdiplusReports) {
   }
 }
 
-// Each case draws one small EMF (WMF when `wmf`) onto a 16 x 16 grey bitmap
-// at scale 1 and checks pixels.
+// Each case draws one small metafile onto a 16 x 16 grey bitmap at scale 1
+// and checks pixels.
 struct Check {
   int x, y;
   std::uint32_t colour;
