@@ -20,13 +20,13 @@
 //    reports for a file that does not have a valid image format
 //    (System.Drawing's Image.FromFile turns that status into its
 //    OutOfMemoryException); corrupt or truncated data, metafiles' included:
-//    GenericError (see each decoder and metafile.h).
+//    GenericError (see each decoder and metafile.h). The format comes from
+//    the content, never the name. Why a load failed (missing, unreadable, not
+//    a picture, truncated, too large, damaged) is kept per thread
+//    (picture.h), for the runtime host to report.
 //  - A placeable WMF or an EMF loads as a metafile: GdipGetImageDimension
 //    gives its frame in 0.01 mm, GdipDrawImageRect plays its records
-//    (metafile.h; a non-finite coordinate: InvalidParameter). The format comes from the content,
-//    never the name. Why a load failed (missing, unreadable, not a picture,
-//    truncated, too large, damaged) is kept per thread (picture.h), for the
-//    runtime host to report.
+//    (metafile.h; a non-finite coordinate: InvalidParameter).
 #include "platform/graphics/gdiplus.h"
 
 #include <fcntl.h>

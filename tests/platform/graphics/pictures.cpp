@@ -195,8 +195,8 @@ EmfWriter& EmfWriter::Record(std::uint32_t type, std::initializer_list<std::int3
 Bytes EmfWriter::Finish(std::array<std::int32_t, 4> bounds, std::array<std::int32_t, 4> frame, unsigned handles,
                         std::array<std::int32_t, 4> device) const {
   std::size_t count = 2;
-  for (std::size_t at = 0; at < records.size(); at += records[at + 4] | records[at + 5] << 8 | records[at + 6] << 16)
-    ++count;
+  for (std::size_t at = 0; at < records.size(); ++count)
+    at += records[at + 4] | records[at + 5] << 8 | records[at + 6] << 16 | std::size_t(records[at + 7]) << 24;
   Bytes emf;
   Le32(emf, 1), Le32(emf, 88);
   for (std::int32_t v : bounds) Le32(emf, std::uint32_t(v));
