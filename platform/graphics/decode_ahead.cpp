@@ -81,13 +81,15 @@ std::size_t RowCount(const std::string& dir) {
 }
 
 // Reads and decodes the file: LoadPictureFile without the failure's reason.
-GpStatus ReadAndDecode(const std::string& posixPath, Picture& out, FileStamp* stamp);
+GpStatus ReadAndDecode(const std::string& posixPath, Picture& out, FileStamp* stamp,
+                       std::unique_ptr<metafile::Metafile>* metafile);
 
 }  // namespace
 
-GpStatus LoadPictureFile(const std::string& posixPath, Picture& out, FileStamp* stamp) {
+GpStatus LoadPictureFile(const std::string& posixPath, Picture& out, FileStamp* stamp,
+                         std::unique_ptr<metafile::Metafile>* metafile) {
   ClearFailureReason();
-  const GpStatus status = ReadAndDecode(posixPath, out, stamp);
+  const GpStatus status = ReadAndDecode(posixPath, out, stamp, metafile);
   switch (status) {
     case Gdiplus::Ok: SetLoadFailure(LoadFailure::kNone); break;
     case Gdiplus::FileNotFound: SetLoadFailure(LoadFailure::kMissing); break;
@@ -102,7 +104,8 @@ GpStatus LoadPictureFile(const std::string& posixPath, Picture& out, FileStamp* 
 
 namespace {
 
-GpStatus ReadAndDecode(const std::string& posixPath, Picture& out, FileStamp* stamp) {
+GpStatus ReadAndDecode(const std::string& posixPath, Picture& out, FileStamp* stamp,
+                       std::unique_ptr<metafile::Metafile>* metafile) {
   // Non-blocking, so that a named pipe or a device named like a tile cannot
   // hold the caller (or the worker, and with it the shut-down) in open.
   const int fd = ::open(posixPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -129,6 +132,12 @@ GpStatus ReadAndDecode(const std::string& posixPath, Picture& out, FileStamp* st
     got += std::size_t(n);
   }
   if (stamp) *stamp = StampOf(st);
+  if (metafile && metafile::IsMetafile({data.get(), got})) {
+    auto parsed = std::make_unique<metafile::Metafile>();
+    if (GpStatus s = metafile::Parse(std::move(data), got, *parsed); s != Gdiplus::Ok) return s;
+    *metafile = std::move(parsed);
+    return Gdiplus::Ok;
+  }
   return DecodePicture({data.get(), got}, out);
 }
 
@@ -255,7 +264,8 @@ void DecodeAhead::Run() {
   }
 }
 
-GpStatus DecodeAhead::Load(const std::string& posixPath, Picture& out) {
+GpStatus DecodeAhead::Load(const std::string& posixPath, Picture& out,
+                           std::unique_ptr<metafile::Metafile>* metafile) {
   const std::vector<std::string> next = PredictNextTiles(posixPath, window_);
   std::unique_lock lock(mutex_);
   if (!next.empty()) {
@@ -282,13 +292,13 @@ GpStatus DecodeAhead::Load(const std::string& posixPath, Picture& out) {
         ++hits_;
         return Gdiplus::Ok;
       }
-      return LoadPictureFile(posixPath, out);  // the file changed since: decode what it is now
+      return LoadPictureFile(posixPath, out, nullptr, metafile);  // the file changed since: decode what it is now
     }
     // Being decoded by the worker: help with the queue rather than wait idle.
     if (!(readyBytes_ < maxBytes_ && DecodeOne(lock))) changed_.wait(lock);
   }
   lock.unlock();
-  return LoadPictureFile(posixPath, out);
+  return LoadPictureFile(posixPath, out, nullptr, metafile);
 }
 
 }  // namespace graphics

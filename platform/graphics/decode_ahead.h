@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/graphics/metafile.h"
 #include "platform/graphics/picture.h"
 
 namespace graphics {
@@ -46,7 +47,11 @@ struct FileStamp {
 
 // Reads and decodes the file at `posixPath`, with GdipLoadImageFromFile's
 // statuses. On Ok, `stamp` (when given) is the identity of the file read.
-GpStatus LoadPictureFile(const std::string& posixPath, Picture& out, FileStamp* stamp = nullptr);
+// With `metafile`, a metafile is parsed into it (and `out` left empty);
+// without, a metafile is content not decoded (UnknownImageFormat), so the
+// worker below never caches one: metafiles bypass decode-ahead.
+GpStatus LoadPictureFile(const std::string& posixPath, Picture& out, FileStamp* stamp = nullptr,
+                         std::unique_ptr<metafile::Metafile>* metafile = nullptr);
 
 // The tiles a merge asks for after `posixPath`, nearest first, at most
 // `count`: the rest of its row (as many tiles as the zoom directory has row
@@ -61,9 +66,10 @@ class DecodeAhead {
   DecodeAhead(const DecodeAhead&) = delete;
   DecodeAhead& operator=(const DecodeAhead&) = delete;
 
-  // As LoadPictureFile(posixPath, out), and schedules the files likely to be
-  // asked for next.
-  GpStatus Load(const std::string& posixPath, Picture& out);
+  // As LoadPictureFile(posixPath, out, nullptr, metafile), and schedules the
+  // files likely to be asked for next.
+  GpStatus Load(const std::string& posixPath, Picture& out,
+                std::unique_ptr<metafile::Metafile>* metafile = nullptr);
 
   // Ends the worker and frees the cache. A later Load starts afresh.
   void Stop();

@@ -12,16 +12,21 @@
 //    non-finite coordinate: InvalidParameter (see draw.h for the pixels).
 //  - GdipLoadImageFromFile: a path that does not map to a POSIX path, or no
 //    such file: FileNotFound; a file that cannot be opened or read otherwise
-//    (no permission, a directory): Win32Error; a file above 1 GiB or a picture
-//    beyond the limits of picture.h: OutOfMemory; content that no decoder
-//    takes (not a picture, or a variant the decoders refuse, metafiles among
-//    them): OutOfMemory too, which is what GDI+ reports for a file that does
-//    not have a valid image format (System.Drawing's Image.FromFile turns that
-//    status into its OutOfMemoryException); corrupt or truncated data:
-//    GenericError (see each decoder). The format comes from the content,
-//    never the name. Why a load failed (missing, unreadable, not a picture,
-//    truncated, too large, damaged) is kept per thread (picture.h), for the
-//    runtime host to report.
+//    (no permission, a directory): Win32Error; a file above 1 GiB, a picture
+//    beyond the limits of picture.h or a metafile of more records than
+//    metafile.h allows: OutOfMemory; content that no decoder takes (not a
+//    picture, a variant the decoders refuse, a WMF without the placeable
+//    header, an EMF+-only metafile): OutOfMemory too, which is what GDI+
+//    reports for a file that does not have a valid image format
+//    (System.Drawing's Image.FromFile turns that status into its
+//    OutOfMemoryException); corrupt or truncated data, metafiles' included:
+//    GenericError (see each decoder and metafile.h). The format comes from
+//    the content, never the name. Why a load failed (missing, unreadable, not
+//    a picture, truncated, too large, damaged) is kept per thread
+//    (picture.h), for the runtime host to report.
+//  - A placeable WMF or an EMF loads as a metafile: GdipGetImageDimension
+//    gives its frame in 0.01 mm, GdipDrawImageRect plays its records
+//    (metafile.h; a non-finite coordinate: InvalidParameter).
 #include "platform/graphics/gdiplus.h"
 
 #include <fcntl.h>
@@ -48,8 +53,10 @@
 namespace graphics {
 namespace {
 
+// A raster picture, or a metafile (when `metafile` is set) played at each draw.
 struct ImageObject {
   Picture picture;
+  std::unique_ptr<metafile::Metafile> metafile;
 };
 
 struct GraphicsObject {
@@ -175,7 +182,7 @@ GpStatus GdipLoadImageFromFile(const WCHAR* path, GpImage** image) {
 
   // Reading and decoding need no lock.
   auto object = std::make_unique<ImageObject>();
-  if (GpStatus s = g.ahead.Load(*posix, object->picture); s != Gdiplus::Ok) {
+  if (GpStatus s = g.ahead.Load(*posix, object->picture, &object->metafile); s != Gdiplus::Ok) {
     platform::Trace("GdipLoadImageFromFile %s: %s: %s", posix->c_str(), LoadFailureWord(LastLoadFailure()),
                     FailureReason().c_str());
     return s == Gdiplus::UnknownImageFormat ? Gdiplus::OutOfMemory : s;
@@ -198,8 +205,9 @@ GpStatus GdipGetImageDimension(GpImage* image, REAL* width, REAL* height) {
   if (!g.Started()) return Gdiplus::GdiplusNotInitialized;
   const ImageObject* object = LiveImage(image);
   if (!object || !width || !height) return Gdiplus::InvalidParameter;
-  *width = static_cast<REAL>(object->picture.width);
-  *height = static_cast<REAL>(object->picture.height);
+  // A metafile's frame in 0.01 mm, a picture's pixels (metafile.cpp).
+  *width = static_cast<REAL>(object->metafile ? object->metafile->width : object->picture.width);
+  *height = static_cast<REAL>(object->metafile ? object->metafile->height : object->picture.height);
   return Gdiplus::Ok;
 }
 
@@ -214,6 +222,7 @@ GpStatus GdipDrawImageRect(GpGraphics* graphics, GpImage* image, REAL x, REAL y,
   std::lock_guard gdi(GdiLock());
   Surface surface;
   if (!SurfaceOfDc(target->dc, &surface)) return Gdiplus::Win32Error;
+  if (object->metafile) return metafile::Play(*object->metafile, surface, x, y, width, height);
   return DrawPicture(object->picture, surface, x, y, width, height);
 }
 

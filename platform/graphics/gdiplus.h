@@ -1,9 +1,10 @@
 // The GDI+ substitute: the part of the flat interface that the program uses,
 // with Windows names, signatures and status numbers.
 //
-// Pictures are decoded by content (PNG, JPEG, BMP, GIF first frame), whatever
-// the file's extension, and drawn source-over onto the 32-bit bitmap selected
-// into a memory device context. Graphics and image pointers are checked handle
+// Pictures are decoded by content (PNG, JPEG, BMP, GIF first frame, TIFF,
+// icons), whatever the file's extension, and drawn source-over onto the bitmap
+// selected into a memory device context; metafiles (placeable WMF, EMF) are
+// recognised by content too and their records played when drawn. Graphics and image pointers are checked handle
 // values, never real addresses: a null, stale or foreign one gives
 // InvalidParameter, never a crash. The decisions about statuses, limits and
 // pixel arithmetic are listed in gdiplus.cpp and draw.h.

@@ -1,6 +1,8 @@
 #include "platform/graphics/picture.h"
 
 #include <cstring>
+
+#include "platform/graphics/metafile.h"
 #include <new>
 #include <utility>
 
@@ -87,10 +89,10 @@ GpStatus DecodePicture(std::span<const std::uint8_t> file, Picture& out) {
   if (file.size() >= 6 && file[0] == 0 && file[1] == 0 && (file[2] == 1 || file[2] == 2) &&
       file[3] == 0 && (file[4] | file[5]) != 0)
     return DecodeIco(file, out);
-  // Metafiles (WMF with or without the placeable header, EMF) are drawn by
-  // GDI+ by playing their GDI records back through GDI itself. No well-kept
-  // library renders them that faithfully, so they stay pictures that are not
-  // decoded, like any other content that no decoder takes.
+  // Metafiles are no raster picture: GdipLoadImageFromFile parses them itself
+  // (metafile.h) and plays their records when they are drawn.
+  if (metafile::IsMetafile(file))
+    return Failed(Gdiplus::UnknownImageFormat, "a metafile, which is played, not decoded into pixels");
   return Failed(Gdiplus::UnknownImageFormat, "the first bytes are those of no picture format decoded here");
 }
 

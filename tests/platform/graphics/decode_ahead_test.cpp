@@ -119,6 +119,22 @@ TEST(DecodeAhead, AFileChangedOrRemovedAfterItsDecodeGivesWhatItIsNow) {
   EXPECT_TRUE(SamePicture(tile0, first));
 }
 
+// Metafiles bypass the cache: the worker takes one for content it does not
+// decode, and the call that asks for it parses it itself.
+TEST(DecodeAhead, AMetafileTileIsParsedByTheCallThatAsks) {
+  TileSet set(1, 3);
+  set.Write(0, 1, graphics_test::MakeEmf());
+  DecodeAhead ahead(4);
+  Picture p;
+  ASSERT_EQ(ahead.Load(set.Path(0, 0), p), Gdiplus::Ok);
+  usleep(50000);  // the worker meets tile 1
+  std::unique_ptr<metafile::Metafile> m;
+  ASSERT_EQ(ahead.Load(set.Path(0, 1), p, &m), Gdiplus::Ok);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->width, 2645);
+  EXPECT_EQ(ahead.Load(set.Path(0, 1), p), Gdiplus::UnknownImageFormat);  // asked for a picture only
+}
+
 TEST(DecodeAhead, StatusesMatchAPlainLoad) {
   TempDir dir;
   const std::string sub = dir.path + "/sub";

@@ -141,15 +141,36 @@ TEST_F(Gdip, FileAndArgumentFailures) {
   GdipDeleteGraphics(g);
 }
 
-// Pictures that are not decoded here load with the status GDI+ gives for a
-// file it cannot decode: metafiles (GDI+ plays their records back through
-// GDI; nothing here renders them that faithfully), and formats that GDI+
-// itself has no decoder for.
-TEST_F(Gdip, MetafilesAndFormatsWithoutADecoderFailTheLoad) {
+// Metafiles load by content: their dimension is their frame in 0.01 mm, and
+// drawing plays their records into the target rectangle over what the
+// bitmap holds. A WMF without the placeable header, and formats that GDI+
+// itself has no decoder for, fail the load with the status GDI+ gives for a
+// file it cannot decode.
+TEST_F(Gdip, MetafilesPlayAndFormatsWithoutADecoderFailTheLoad) {
   using graphics_test::Bytes;
-  const Bytes placeable = graphics_test::MakeWmf(true);
-  const Bytes wmf = graphics_test::MakeWmf(false);
-  const Bytes emf = graphics_test::MakeEmf();
+  GpGraphics* g = nullptr;
+  ASSERT_EQ(GdipCreateFromHDC(dc, &g), Gdiplus::Ok);
+  const std::pair<Bytes, REAL> metafiles[] = {{graphics_test::MakeWmf(true), 2540 * 100 + 1270},
+                                              {graphics_test::MakeEmf(), 2645 * 100 + 1322}};
+  for (const auto& [file, size] : metafiles) {
+    GpImage* image = nullptr;
+    ASSERT_EQ(Load(dir.Write("picture.png", file), &image), Gdiplus::Ok);
+    REAL w = 0, h = 0;
+    ASSERT_EQ(GdipGetImageDimension(image, &w, &h), Gdiplus::Ok);
+    EXPECT_EQ(w * 100 + h, size);
+    EXPECT_EQ(GdipDisposeImage(image), Gdiplus::Ok);
+  }
+  // The WMF's red rectangle (black outline) onto 20 x 10 pixels at 2, 4.
+  GpImage* image = nullptr;
+  ASSERT_EQ(Load(dir.Write("placeable.wmf", graphics_test::MakeWmf(true)), &image), Gdiplus::Ok);
+  ASSERT_EQ(GdipDrawImageRect(g, image, 2, 4, 20, 10), Gdiplus::Ok);
+  EXPECT_EQ(Pixel(2, 4)[2] | Pixel(21, 13)[2], 0);
+  EXPECT_EQ(Pixel(5, 6)[2], 255);
+  EXPECT_EQ(Pixel(5, 6)[0], 0);
+  EXPECT_EQ(Pixel(22, 6)[3] | Pixel(1, 6)[2] | Pixel(5, 14)[2], 0);  // outside: as the bitmap was
+  GdipDisposeImage(image);
+  GdipDeleteGraphics(g);
+
   // The bytes of a literal, zeros inside it included.
   auto bytes = [](const auto& literal) { return Bytes(std::begin(literal), std::end(literal) - 1); };
   Bytes webp = bytes("RIFF\x1a\0\0\0WEBPVP8 \x0e\0\0\0");
@@ -159,9 +180,7 @@ TEST_F(Gdip, MetafilesAndFormatsWithoutADecoderFailTheLoad) {
   for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = std::uint8_t(i * 131 + (i >> 3) * 7);
 
   const std::pair<const char*, Bytes> files[] = {
-      {"placeable.wmf", placeable},
-      {"plain.wmf", wmf},
-      {"picture.emf", emf},
+      {"plain.wmf", graphics_test::MakeWmf(false)},
       {"picture.webp", webp},
       {"picture.avif", avif},
       {"picture.svg", bytes("<svg xmlns='http://www.w3.org/2000/svg' width='8' height='8'/>")},

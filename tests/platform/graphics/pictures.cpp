@@ -156,48 +156,75 @@ void Le32(Bytes& b, std::uint32_t v) {
 
 }  // namespace
 
-Bytes MakeWmf(bool placeable) {
-  Bytes records;
-  auto record = [&](unsigned function, std::initializer_list<unsigned> params) {
-    Le32(records, 3 + std::uint32_t(params.size()));
-    Le16(records, function);
-    for (unsigned p : params) Le16(records, p);
-  };
-  record(0x020C, {500, 1000});        // SetWindowExt
-  record(0x02FC, {0, 0x00FF, 0, 0});  // CreateBrushIndirect: solid red
-  record(0x012D, {0});                // SelectObject
-  record(0x041B, {500, 1000, 0, 0});  // Rectangle
-  record(0x0000, {});                 // end of the metafile
+WmfWriter& WmfWriter::Record(unsigned function, std::initializer_list<int> words, const Bytes& tail) {
+  Le32(records, std::uint32_t(3 + words.size() + (tail.size() + 1) / 2));
+  Le16(records, function);
+  for (int w : words) Le16(records, unsigned(w) & 0xFFFF);
+  records.insert(records.end(), tail.begin(), tail.end());
+  if (tail.size() % 2) records.push_back(0);
+  return *this;
+}
+
+Bytes WmfWriter::Finish(unsigned objects, unsigned inch, int left, int top, int right, int bottom) const {
   Bytes wmf;
-  if (placeable) {
+  if (inch) {
     Le32(wmf, 0x9AC6CDD7);
-    for (unsigned v : {0u, 0u, 0u, 1000u, 500u, 1000u}) Le16(wmf, v);
+    for (int v : {0, left, top, right, bottom, int(inch)}) Le16(wmf, unsigned(v) & 0xFFFF);
     Le32(wmf, 0);
     unsigned checksum = 0;
     for (std::size_t i = 0; i < 20; i += 2) checksum ^= unsigned(wmf[i]) | unsigned(wmf[i + 1]) << 8;
     Le16(wmf, checksum);
   }
   Le16(wmf, 1), Le16(wmf, 9), Le16(wmf, 0x300);
-  Le32(wmf, std::uint32_t(9 + records.size() / 2));
-  Le16(wmf, 1), Le32(wmf, 7), Le16(wmf, 0);
+  Le32(wmf, std::uint32_t(9 + records.size() / 2 + 3));
+  Le16(wmf, objects), Le32(wmf, 7), Le16(wmf, 0);
   wmf.insert(wmf.end(), records.begin(), records.end());
+  Le32(wmf, 3), Le16(wmf, 0);  // the end record
   return wmf;
 }
 
-Bytes MakeEmf() {
+EmfWriter& EmfWriter::Record(std::uint32_t type, std::initializer_list<std::int32_t> values, const Bytes& tail) {
+  Le32(records, type);
+  Le32(records, std::uint32_t(8 + 4 * values.size() + (tail.size() + 3) / 4 * 4));
+  for (std::int32_t v : values) Le32(records, std::uint32_t(v));
+  records.insert(records.end(), tail.begin(), tail.end());
+  while (records.size() % 4) records.push_back(0);
+  return *this;
+}
+
+Bytes EmfWriter::Finish(std::array<std::int32_t, 4> bounds, std::array<std::int32_t, 4> frame, unsigned handles,
+                        std::array<std::int32_t, 4> device) const {
+  std::size_t count = 2;
+  for (std::size_t at = 0; at < records.size(); ++count)
+    at += records[at + 4] | records[at + 5] << 8 | records[at + 6] << 16 | std::size_t(records[at + 7]) << 24;
   Bytes emf;
-  // The header record: bounds, frame (0.01 mm), " EMF", version, size,
-  // records, handles, reserved, descriptions, palette, device sizes.
   Le32(emf, 1), Le32(emf, 88);
-  for (std::int32_t v : {0, 0, 99, 49, 0, 0, 2645, 1322}) Le32(emf, std::uint32_t(v));
-  Le32(emf, 0x464D4520), Le32(emf, 0x10000), Le32(emf, 88 + 24 + 20), Le32(emf, 3);
-  Le16(emf, 1), Le16(emf, 0);
-  for (std::uint32_t v : {0u, 0u, 0u, 1920u, 1080u, 508u, 285u}) Le32(emf, v);
-  // A rectangle with the default brush, then the end record.
-  Le32(emf, 0x2B), Le32(emf, 24);
-  for (std::int32_t v : {0, 0, 99, 49}) Le32(emf, std::uint32_t(v));
-  Le32(emf, 14), Le32(emf, 20), Le32(emf, 0), Le32(emf, 0), Le32(emf, 20);
+  for (std::int32_t v : bounds) Le32(emf, std::uint32_t(v));
+  for (std::int32_t v : frame) Le32(emf, std::uint32_t(v));
+  Le32(emf, 0x464D4520), Le32(emf, 0x10000), Le32(emf, std::uint32_t(88 + records.size() + 20));
+  Le32(emf, std::uint32_t(count));
+  Le16(emf, handles), Le16(emf, 0);
+  for (std::uint32_t v : {0u, 0u, 0u}) Le32(emf, v);
+  for (std::int32_t v : device) Le32(emf, std::uint32_t(v));
+  emf.insert(emf.end(), records.begin(), records.end());
+  for (std::uint32_t v : {14u, 20u, 0u, 16u, 20u}) Le32(emf, v);  // EMR_EOF
   return emf;
+}
+
+Bytes MakeWmf(bool placeable) {
+  WmfWriter w;
+  w.Record(0x020C, {500, 1000})        // SetWindowExt
+      .Record(0x02FC, {0, 0x00FF, 0, 0})  // CreateBrushIndirect: solid red
+      .Record(0x012D, {0})                // SelectObject
+      .Record(0x041B, {500, 1000, 0, 0});  // Rectangle
+  return placeable ? w.Finish(1, 1000, 0, 0, 1000, 500) : w.Finish(1);
+}
+
+Bytes MakeEmf() {
+  // A rectangle with the default brush over 100 x 50 pixels of a 96-dpi screen.
+  EmfWriter e;
+  e.Record(0x2B, {0, 0, 99, 49});
+  return e.Finish({0, 0, 99, 49}, {0, 0, 2645, 1322});
 }
 
 Bytes MakeBmp(std::uint32_t headerSize, std::int32_t width, std::int32_t height, int bpp,

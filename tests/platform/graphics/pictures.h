@@ -2,7 +2,9 @@
 // graphics tests; each builds the format from its own definition.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -34,6 +36,26 @@ Bytes MakeGif(int sw, int sh, int left, int top, int w, int h, const Bytes& indi
 Bytes MakeBmp(std::uint32_t headerSize, std::int32_t width, std::int32_t height, int bpp,
               std::uint32_t compression, const Bytes& extra, const Bytes& pixels,
               const Bytes& headerTail = {});
+
+// Metafiles assembled from records. A WMF record is its function number and
+// 16-bit words (as [MS-WMF] orders them) plus raw bytes; an EMF record its
+// type and 32-bit values plus raw bytes. Finish puts the header before them
+// and the end record after them.
+struct WmfWriter {
+  Bytes records;
+  WmfWriter& Record(unsigned function, std::initializer_list<int> words, const Bytes& tail = {});
+  // The 9-word header (type 1, version 0x300, `objects` table entries) and,
+  // when `inch` is nonzero, the placeable header with the box and its checksum.
+  Bytes Finish(unsigned objects, unsigned inch = 0, int left = 0, int top = 0, int right = 0, int bottom = 0) const;
+};
+struct EmfWriter {
+  Bytes records;
+  EmfWriter& Record(std::uint32_t type, std::initializer_list<std::int32_t> values, const Bytes& tail = {});
+  // EMR_HEADER with the bounds (pixels), frame (0.01 mm), handle count and
+  // reference device (pixels and millimetres).
+  Bytes Finish(std::array<std::int32_t, 4> bounds, std::array<std::int32_t, 4> frame, unsigned handles = 1,
+               std::array<std::int32_t, 4> device = {1920, 1080, 508, 285}) const;
+};
 
 // Metafiles of one red rectangle: a WMF (the 9-word header and its records,
 // behind the placeable header with the bounding box 0,0 to 1000,500 at 1000
