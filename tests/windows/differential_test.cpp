@@ -236,9 +236,9 @@ const Departure* DepartureFor(const std::string& kind) {
   return nullptr;
 }
 
-// Metafiles and the like that Wine's GDI+ draws and ours refuses: no
-// well-kept library renders them as faithfully as GDI+, which plays their
-// records back through GDI. Their squares keep what the bitmap had in ours.
+// Metafiles: our own player draws them by GDI's documented rules, which is
+// held to the per-cell bar of RecordedMetafilesMergeAsOnWindows (real GDI
+// recordings) rather than to equality here.
 const std::vector<std::string> kNotDrawnHere = {"wmf-placeable", "emf"};
 
 bool NotDrawnHere(const std::string& kind) {
@@ -352,7 +352,7 @@ void MergeBothAndCompare(const std::string& name, const Layout& layout, const Ma
     const bool ours = NotDrawnHere(kind);
     std::printf("cell (%d, %d) %-18s differs in %6d pixels, by up to %3d%s\n", cell.first, cell.second,
                 kind.c_str(), d.pixels, d.max,
-                departure ? " (a listed departure of Wine)" : ours ? " (not drawn here)" : "");
+                departure ? " (a listed departure of Wine)" : ours ? " (a metafile: held to the recorded-metafile bar)" : "");
     EXPECT_TRUE(ours || (departure && d.max <= departure->maxChannelDifference))
         << "cell (" << cell.first << ", " << cell.second << ") " << kind << " differs by up to " << d.max;
   }
