@@ -1,6 +1,6 @@
 // Fuzz target: picture loading and drawing, as GdipLoadImageFromFile and
 // GdipDrawImageRect do it: the decoder chosen by content (PNG, JPEG, GIF,
-// BMP, TIFF, icons and cursors), then drawing at the picture's own size, at a scaled and a mirrored
+// BMP, TIFF, icons and cursors; a metafile is parsed and played), then drawing at the picture's own size, at a scaled and a mirrored
 // size onto a small 32-bit bitmap, and onto a 1-bit bitmap.
 //
 // A decoder that says Ok must hand over a complete picture within the
@@ -9,10 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "platform/graphics/draw.h"
+#include "platform/graphics/metafile.h"
 #include "platform/graphics/picture.h"
 #include "platform/graphics/surface.h"
 
@@ -35,7 +38,28 @@ graphics::Surface Mono(std::vector<std::uint8_t>& bits) {
 
 }  // namespace
 
+// A metafile: parsed, then played at its frame's place, mirrored and onto
+// the 1-bit bitmap, with a smaller work budget than the player's own (the
+// instrumented build is many times slower) so that every input runs quickly.
+int PlayMetafile(const std::uint8_t* data, std::size_t size) {
+  auto copy = std::make_unique<std::uint8_t[]>(size);
+  std::memcpy(copy.get(), data, size);
+  graphics::metafile::Metafile m;
+  if (graphics::metafile::Parse(std::move(copy), size, m) != Gdiplus::Ok) return 0;
+  constexpr std::uint64_t kBudget = std::uint64_t(1) << 22;
+  std::vector<std::uint8_t> bits;
+  const graphics::Surface colour = Colour(bits);
+  if (graphics::metafile::Play(m, colour, 2, -3, 40, 30, kBudget) != Gdiplus::Ok) std::abort();
+  if (graphics::metafile::Play(m, colour, 45, 44, -37.5, -20, kBudget) != Gdiplus::Ok) std::abort();
+  for (std::size_t i = 3; i < bits.size(); i += 4)
+    if (bits[i] != 0) std::abort();
+  std::vector<std::uint8_t> monoBits;
+  if (graphics::metafile::Play(m, Mono(monoBits), 0, 0, 48, 48, kBudget) != Gdiplus::Ok) std::abort();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (graphics::metafile::IsMetafile(std::span<const std::uint8_t>(data, size))) return PlayMetafile(data, size);
   graphics::Picture picture;
   if (graphics::DecodePicture(std::span<const std::uint8_t>(data, size), picture) != Gdiplus::Ok)
     return 0;
