@@ -258,9 +258,23 @@ std::optional<std::string> ToWindowsPath(const char* posix) {
 // A lost connection to the X server (it killed this client, or ended) ends
 // the program through the host's end, as a close does: nothing can be shown
 // any more. Xlib ends the process when this handler returns, so it does not
-// return. (A window another client destroys needs nothing of this: the
-// toolkit takes its destruction for a close.)
+// return. A window another client destroys needs nothing of this (the
+// toolkit takes its destruction for a close), but the drawing requests
+// already on their way for it, its back buffer and its pictures then fail
+// with BadWindow, BadDrawable or the RENDER extension's BadPicture: those
+// errors are expected and said nowhere; any other goes to the toolkit's own
+// handler.
 struct XHandlers {
+  static inline XErrorHandler toolkit = nullptr;
+  static inline int renderErrors = -1;  // the RENDER extension's first error code
+
+  static int Error(Display* display, XErrorEvent* error) {
+    const bool vanished = error->error_code == BadWindow || error->error_code == BadDrawable ||
+                          (renderErrors >= 0 && error->error_code == renderErrors + 1);  // BadPicture
+    if (vanished) return 0;
+    return toolkit ? toolkit(display, error) : 0;
+  }
+
   static int DisplayLost(Display*) {
     static bool ending = false;
     FltkBackend* self = FltkBackend::current_;
@@ -276,6 +290,9 @@ struct XHandlers {
 FltkBackend::FltkBackend() {
   fl_open_display();
   XSetIOErrorHandler(XHandlers::DisplayLost);
+  int opcode = 0, firstEvent = 0, firstError = 0;
+  if (XQueryExtension(fl_display, "RENDER", &opcode, &firstEvent, &firstError)) XHandlers::renderErrors = firstError;
+  XHandlers::toolkit = XSetErrorHandler(XHandlers::Error);
   Fl::scheme("gtk+");
   // The leading blank is the toolkit's mark for the regular weight, 'B' for bold.
   static const std::string regular = std::string(" ") + kFontFace;
