@@ -307,73 +307,80 @@ void* Register(void* p, Block block) {
   return p;
 }
 
-void* MapAnonymous(std::size_t bytes, std::size_t lead, bool faultIn) {
-  const std::uintptr_t page = PageSize();
-  // Room to slide the block to the wanted alignment; the slack is unmapped.
+// A fresh anonymous mapping with protection `prot` for a block of `bytes`
+// whose address plus `lead` is a multiple of 2 MiB: returns the block's
+// address and sets [*first, *end) to its pages (the slack mapped for the
+// alignment is unmapped again); 0 when there is no room.
+std::uintptr_t MapAligned(std::size_t bytes, std::size_t lead, int prot, std::uintptr_t* first, std::uintptr_t* end) {
   const std::size_t length = bytes + kHuge;
-  void* raw = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) return nullptr;
+  void* raw = mmap(nullptr, length, prot, MAP_PRIVATE | MAP_ANONYMOUS | (prot == PROT_NONE ? MAP_NORESERVE : 0), -1, 0);
+  if (raw == MAP_FAILED) return 0;
   const auto base = reinterpret_cast<std::uintptr_t>(raw);
   const std::uintptr_t block = (base + lead + kHuge - 1) / kHuge * kHuge - lead;
-  const std::uintptr_t first = block / page * page;
-  const std::uintptr_t end = PageEnd(block + bytes);
-  if (first > base) munmap(raw, first - base);
-  if (base + length > end) munmap(reinterpret_cast<void*>(end), base + length - end);
+  *first = block / PageSize() * PageSize();
+  *end = PageEnd(block + bytes);
+  if (*first > base) munmap(raw, *first - base);
+  if (base + length > *end) munmap(reinterpret_cast<void*>(*end), base + length - *end);
   // Huge pages where the system gives them on request: a fault, and a TLB
   // entry, for 2 MiB at once (the block is aligned to 2 MiB for this too).
-  madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+  madvise(reinterpret_cast<void*>(*first), *end - *first, MADV_HUGEPAGE);
+  return block;
+}
+
+void* MapAnonymous(std::size_t bytes, std::size_t lead, bool faultIn) {
+  std::uintptr_t first = 0, end = 0;
+  const std::uintptr_t block = MapAligned(bytes, lead, PROT_READ | PROT_WRITE, &first, &end);
+  if (!block) return nullptr;
   if (faultIn && !FaultIn(first, end)) {
     // An older kernel: the pages fault in as they are first touched.
-    for (std::uintptr_t p = first; p < end; p += page) *reinterpret_cast<volatile char*>(p) = 0;
+    for (std::uintptr_t p = first; p < end; p += PageSize()) *reinterpret_cast<volatile char*>(p) = 0;
   }
   return Register(reinterpret_cast<void*>(block), {bytes, Backing::kAnonymous});
 }
 
-// Maps all of file `fd` shared, the block starting `fileOffset` (below a
-// page) into it; the block takes the descriptor, also on failure.
-void* MapFile(int fd, std::size_t bytes, Backing backing, std::size_t fileOffset = 0) {
-  void* p = mmap(nullptr, fileOffset + bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (p == MAP_FAILED) {
-    close(fd);
-    return nullptr;
-  }
-  return Register(static_cast<std::uint8_t*>(p) + fileOffset, {bytes, backing, fd, fileOffset});
-}
-
-// Memory held by a memfd, faulted in as anonymous blocks are. It is mapped
-// at a 2 MiB boundary and asks for huge pages, which a system whose shared
-// memory has them on request (shmem_enabled "advise") then gives.
+// Memory held by a memfd, faulted in as anonymous blocks are, at a 2 MiB
+// boundary and asking for huge pages, which a system whose shared memory has
+// them on request (shmem_enabled "advise") then gives.
 void* MapMemory(std::size_t bytes) {
   const int fd = memfd_create("mosalin-bitmap", MFD_CLOEXEC);
   if (fd < 0) return nullptr;
-  void* raw = MAP_FAILED;
-  if (ftruncate(fd, static_cast<off_t>(PageEnd(bytes))) == 0)
-    raw = mmap(nullptr, bytes + kHuge, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (raw == MAP_FAILED) {
+  std::uintptr_t at = 0, first = 0, end = 0;  // with no lead, the block starts its first page
+  if (ftruncate(fd, static_cast<off_t>(PageEnd(bytes))) == 0) at = MapAligned(bytes, 0, PROT_NONE, &first, &end);
+  if (!at || mmap(reinterpret_cast<void*>(at), end - at, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) ==
+                 MAP_FAILED) {
+    if (at) munmap(reinterpret_cast<void*>(at), end - at);
     close(fd);
     return nullptr;
   }
-  const auto base = reinterpret_cast<std::uintptr_t>(raw);
-  const std::uintptr_t at = (base + kHuge - 1) / kHuge * kHuge, end = PageEnd(at + bytes);
-  void* p = mmap(reinterpret_cast<void*>(at), end - at, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0);
-  if (at > base) munmap(raw, at - base);
-  if (base + bytes + kHuge > end) munmap(reinterpret_cast<void*>(end), base + bytes + kHuge - end);
-  if (p == MAP_FAILED) {
-    munmap(reinterpret_cast<void*>(at), end - at);
-    close(fd);
-    return nullptr;
-  }
-  madvise(p, end - at, MADV_HUGEPAGE);
+  madvise(reinterpret_cast<void*>(at), end - at, MADV_HUGEPAGE);  // the file's mapping asks anew
   FaultIn(at, end);
   Touch(at, end, true);  // faults in what FaultIn could not
-  return Register(p, {bytes, Backing::kMemory, fd});
+  return Register(reinterpret_cast<void*>(at), {bytes, Backing::kMemory, fd});
 }
+
 // A spilled block whose payload, `lead` bytes in, starts a page as an
 // anonymous block's does (so that a fetch can map pages there).
 void* MapSpilled(std::size_t bytes, std::size_t lead) {
   const std::size_t fileOffset = (PageSize() - lead) % PageSize();
   const int fd = OpenSpillFile(fileOffset + bytes);
-  return fd < 0 ? nullptr : MapFile(fd, bytes, Backing::kSpilled, fileOffset);
+  if (fd < 0) return nullptr;
+  void* p = mmap(nullptr, fileOffset + bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (p == MAP_FAILED) {
+    close(fd);
+    return nullptr;
+  }
+  return Register(static_cast<std::uint8_t*>(p) + fileOffset, {bytes, Backing::kSpilled, fd, fileOffset});
+}
+
+// Where a block of `bytes` goes: memory (`inMemory`) when it fits in half the
+// headroom, else a spill file, else memory after all if it fits at all.
+template <class InMemory>
+void* Place(std::size_t bytes, std::size_t lead, InMemory inMemory) {
+  const std::uint64_t headroom = MemoryHeadroom();
+  if (bytes <= headroom / 2) return inMemory();
+  if (void* spilled = MapSpilled(bytes, lead)) return spilled;
+  if (bytes <= Less(headroom, kReserve)) return inMemory();
+  return nullptr;
 }
 
 // The block that holds [at, at + size), lock held.
@@ -416,26 +423,15 @@ std::uint64_t MemoryHeadroom() {
 
 void* MapBigBlock(std::size_t bytes, std::size_t lead, bool faultIn) {
   if (bytes == 0 || lead >= PageSize() || bytes > SIZE_MAX - 2 * kHuge) return nullptr;
-  const std::uint64_t headroom = MemoryHeadroom();
-  if (bytes <= headroom / 2) return MapAnonymous(bytes, lead, faultIn);
-  if (void* spilled = MapSpilled(bytes, lead)) return spilled;
-  if (bytes <= Less(headroom, kReserve)) return MapAnonymous(bytes, lead, faultIn);
-  return nullptr;
+  return Place(bytes, lead, [&] { return MapAnonymous(bytes, lead, faultIn); });
 }
 
 void* MapShareableBlock(std::size_t bytes) {
   if (bytes == 0 || bytes > SIZE_MAX - 2 * kHuge) return nullptr;
-  const std::uint64_t headroom = MemoryHeadroom();
-  if (bytes <= headroom / 2) {
-    if (void* p = MapMemory(bytes)) return p;
-    return MapAnonymous(bytes, 0, true);  // no memfd to be had: a block that is only copied
-  }
-  if (void* spilled = MapSpilled(bytes, 0)) return spilled;
-  if (bytes <= Less(headroom, kReserve)) {
-    if (void* p = MapMemory(bytes)) return p;
-    return MapAnonymous(bytes, 0, true);
-  }
-  return nullptr;
+  return Place(bytes, 0, [&] {
+    void* p = MapMemory(bytes);
+    return p ? p : MapAnonymous(bytes, 0, true);  // no memfd to be had: a block that is only copied
+  });
 }
 
 bool MapCopy(const void* source, void* target, std::size_t bytes) {

@@ -38,8 +38,8 @@ GpStatus ReadLayout(std::span<const std::uint8_t> f, std::size_t headerAt, Layou
     l.bpp = Le16(h + 10);
     paletteEntry = 3;
   } else if (headerSize >= 40) {
-    l.width = static_cast<std::int32_t>(Le32(h + 4));
-    l.height = static_cast<std::int32_t>(Le32(h + 8));
+    l.width = host::LeSigned32(h + 4);
+    l.height = host::LeSigned32(h + 8);
     l.bpp = Le16(h + 14);
     l.compression = Le32(h + 16);
     colours = Le32(h + 32);

@@ -230,10 +230,11 @@ int FetchLines(const GdiObject& bm, UINT start, UINT lines, std::uint8_t* bits,
 
   const Surface& s = bm.surface;
   // All rows of a 32-bit bitmap, bottom-up as it keeps them: the same bytes
-  // as the bitmap's block, which a large target can map copy-on-write.
-  if (format == DibFormat::kBgrx32 && s.bitsPerPixel == 32 && !topDown && start == 0 && std::int64_t(lines) >= dibHeight &&
-      dibWidth == s.width && dibHeight == s.height && bm.bytes >= graphics::kBigBlockBytes &&
-      graphics::MapCopy(bm.block, bits, bm.bytes))
+  // as the bitmap's block, which MapCopy maps copy-on-write where it can (a
+  // large bitmap into a large block).
+  const bool allRows = !topDown && start == 0 && std::int64_t(lines) >= dibHeight;
+  if (format == DibFormat::kBgrx32 && s.bitsPerPixel == 32 && allRows && dibWidth == s.width &&
+      dibHeight == s.height && graphics::MapCopy(bm.block, bits, bm.bytes))
     return static_cast<int>(dibHeight);
   const std::int64_t first = start;
   const std::int64_t count = std::min<std::int64_t>(lines, std::max<std::int64_t>(0, dibHeight - first));

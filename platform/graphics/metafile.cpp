@@ -39,6 +39,9 @@ namespace {
 
 using host::Le16;
 using host::Le32;
+// Signed fields, as both formats store most coordinates.
+constexpr auto S16 = host::LeSigned16;
+constexpr auto S32 = host::LeSigned32;
 
 constexpr std::uint32_t kPlaceableKey = 0x9AC6CDD7;
 constexpr std::uint32_t kEmfSignature = 0x464D4520;  // " EMF"
@@ -70,8 +73,6 @@ std::optional<Kind> KindOf(std::span<const std::uint8_t> f) {
   return std::nullopt;
 }
 
-std::int32_t S32(const std::uint8_t* p) { return static_cast<std::int32_t>(Le32(p)); }
-std::int16_t S16(const std::uint8_t* p) { return static_cast<std::int16_t>(Le16(p)); }
 
 }  // namespace
 

@@ -50,6 +50,9 @@ namespace {
 
 using host::Le16;
 using host::Le32;
+// Signed fields, as both formats store most coordinates.
+constexpr auto S16 = host::LeSigned16;
+constexpr auto S32 = host::LeSigned32;
 using Span = std::span<const std::uint8_t>;
 
 constexpr double kPi = std::numbers::pi;
@@ -652,8 +655,6 @@ class Player {
 
   // --- EMF ------------------------------------------------------------------
 
-  static std::int32_t S32(const std::uint8_t* p) { return static_cast<std::int32_t>(Le32(p)); }
-  static std::int16_t S16(const std::uint8_t* p) { return static_cast<std::int16_t>(Le16(p)); }
   static float F32(const std::uint8_t* p) {
     const std::uint32_t v = Le32(p);
     float f;

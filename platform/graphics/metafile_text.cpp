@@ -58,6 +58,7 @@
 #include <optional>
 #include <tuple>
 
+#include "platform/codepage.h"
 #include "platform/trace.h"
 
 namespace graphics::metafile {
@@ -104,29 +105,6 @@ constexpr const char* kLastResortFiles[] = {
     "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
 };
 
-std::string Utf8(std::u16string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6)), out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | (c >> 12)), out += char(0x80 | ((c >> 6) & 0x3F)), out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | (c >> 18)), out += char(0x80 | ((c >> 12) & 0x3F));
-      out += char(0x80 | ((c >> 6) & 0x3F)), out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 // The face name as the rules compare it: trimmed, without a leading '@',
 // ASCII letters in lower case.
 std::u16string RuleName(std::u16string_view face) {
@@ -161,8 +139,8 @@ class Fonts {
   FT_Face Find(const TextFont& font) {
     const std::u16string name = RuleName(font.face);
     const bool bold = font.weight >= kBoldWeight, italic = font.italic;
-    const std::string key = Utf8(name) + '\n' + char('0' + bold) + char('0' + italic) + std::to_string(font.charSet) +
-                            ',' + std::to_string(font.pitchAndFamily);
+    const std::string key = platform::Utf16ToUtf8(name) + '\n' + char('0' + bold) + char('0' + italic) +
+                            std::to_string(font.charSet) + ',' + std::to_string(font.pitchAndFamily);
     if (auto it = resolved_.find(key); it != resolved_.end()) return it->second;
     FT_Face face = Open(Match(name, font));
     if (!face) face = Open(Match(kCjkFamily, bold, italic));
@@ -170,7 +148,7 @@ class Fonts {
     if (!face) face = Open(Match("sans-serif", bold, italic));
     for (const char* path : kLastResortFiles)
       if (!face) face = Open(FontFile{path, 0});
-    if (!face) platform::Trace("DrawText: no font could be opened for \"%s\"", Utf8(name).c_str());
+    if (!face) platform::Trace("DrawText: no font could be opened for \"%s\"", platform::Utf16ToUtf8(name).c_str());
     if (resolved_.size() >= kMaxResolved) resolved_.clear();
     resolved_[key] = face;
     return face;
@@ -257,7 +235,7 @@ class Fonts {
                           : (font.pitchAndFamily & 0xF0) == 0x20 ? "sans-serif"
                           : (font.pitchAndFamily & 0xF0) == 0x30 ? "monospace"
                                                                  : nullptr;
-    return Match(Utf8(name).c_str(), bold, font.italic, generic);
+    return Match(platform::Utf16ToUtf8(name).c_str(), bold, font.italic, generic);
   }
 
   FT_Face Open(const std::optional<FontFile>& file) {
